@@ -1,0 +1,24 @@
+# Sourced by run.sh and test.sh: makes sure the Debian packages named in
+# "$@" are installed. As root it installs them with apt-get; otherwise it
+# prints the exact apt-get line and stops.
+mv70_need_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages. Install them with:" >&2
+        echo "  sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >&2 || apt-get update >&2
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+}
+
+# What every build needs.
+MV70_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
+                     fonts-ipafont-gothic qt6-qpa-plugins)

@@ -1,0 +1,34 @@
+#include "commands/command_table.h"
+
+#include <algorithm>
+
+namespace mv70 {
+
+std::optional<std::u16string_view> repeatCodeText(quint8 repeatCode) {
+    if (repeatCode == 0 || repeatCode >= kRepeatCodes.size())
+        return std::nullopt;
+    return kRepeatCodes[repeatCode];
+}
+
+std::optional<ReplyTiming> arrowTiming(quint8 arrowSpeedMode) {
+    switch (arrowSpeedMode) {
+    case 1:
+        return ReplyTiming{150, 190};
+    case 3:
+        return ReplyTiming{5, 5};
+    default:
+        return std::nullopt;
+    }
+}
+
+const OneShotButton *findOneShot(std::string_view control) {
+    const auto *it = std::ranges::find(kOneShotButtons, control, &OneShotButton::control);
+    return it == kOneShotButtons.end() ? nullptr : it;
+}
+
+const HoldButton *findHold(std::string_view control) {
+    const auto *it = std::ranges::find(kHoldButtons, control, &HoldButton::control);
+    return it == kHoldButtons.end() ? nullptr : it;
+}
+
+}  // namespace mv70

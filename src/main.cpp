@@ -1,0 +1,21 @@
+// mv70-control: the operator's panel for the MV70 projector on a serial line.
+
+#include <QApplication>
+#include <QStyleFactory>
+
+#include "window/form1.h"
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("mv70-control"));
+    QApplication::setApplicationVersion(QStringLiteral("1.40"));
+    // The buttons are painted in their own colours; Fusion honours them on
+    // every platform.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    mv70::Form1 form;
+    QObject::connect(&form, &mv70::Form1::ended, &app, &QCoreApplication::quit);
+    form.Form_Load();
+    form.show();
+    return QApplication::exec();
+}

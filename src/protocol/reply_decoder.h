@@ -1,0 +1,35 @@
+#pragma once
+// Reads the receive trace of a reply to one of the known queries and turns
+// it into the STATUS line's text. The query is known only from LastCommand.
+
+#include <QString>
+#include <QStringView>
+#include <QtGlobal>
+
+namespace mv70 {
+
+struct Reading {
+    enum class Outcome {
+        NoMatch,     // not a reply to a known query, or no code matched: STATUS unchanged
+        Status,      // text is the new STATUS line
+        OutOfRange,  // the pressure reading overflowed: text says so
+    };
+    Outcome outcome = Outcome::NoMatch;
+    QString text;
+};
+
+// `trace` is the receive trace as the RXD line shows it. `pressureValue` is
+// the controller's work value; only the pressure reading writes it.
+Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringView trace,
+                    qint16 &pressureValue);
+
+// The pressure reading's number: blanks, tabs and line feeds are skipped
+// wherever they stand; then an optional sign, digits and an optional
+// fraction. Stops at the first character that cannot continue the number;
+// no digits gives 0.
+double readNumber(QStringView text);
+
+inline const QString kPressureOutOfRange =
+    QStringLiteral(" PRESSURE reading out of range (-6553 to 6553)");
+
+}  // namespace mv70

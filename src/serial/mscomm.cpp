@@ -1,0 +1,203 @@
+#include "serial/mscomm.h"
+
+#include <QFileInfo>
+#include <QScopedValueRollback>
+
+#include "serial/line_settings.h"
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace mv70::serial {
+namespace {
+
+QSerialPort::Parity toQt(LineSettings::Parity parity) {
+    switch (parity) {
+    case LineSettings::Parity::None: return QSerialPort::NoParity;
+    case LineSettings::Parity::Even: return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd: return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark: return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space: return QSerialPort::SpaceParity;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits toQt(LineSettings::StopBits stopBits) {
+    switch (stopBits) {
+    case LineSettings::StopBits::One: return QSerialPort::OneStop;
+    case LineSettings::StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two: return QSerialPort::TwoStop;
+    }
+    return QSerialPort::OneStop;
+}
+
+bool isFatal(QSerialPort::SerialPortError error) {
+    // Modem-line calls are refused by pseudo-terminals and some adapters;
+    // that is not a reason to give the port up.
+    return error != QSerialPort::NoError && error != QSerialPort::UnsupportedOperationError
+        && error != QSerialPort::TimeoutError;
+}
+
+}  // namespace
+
+MSComm::MSComm(QObject *parent) : QObject(parent) {
+    connect(&port_, &QSerialPort::readyRead, this, [this] {
+        commEvent_ = comEvReceive;
+        emit OnComm();
+    });
+    connect(&port_, &QSerialPort::errorOccurred, this, &MSComm::onError);
+}
+
+MSComm::~MSComm() {
+    if (port_.isOpen())
+        port_.close();
+}
+
+QString MSComm::devicePath(int port) {
+    const QByteArray fromEnvironment = qgetenv(QStringLiteral("MV70_COM%1").arg(port).toLatin1().constData());
+    if (!fromEnvironment.isEmpty())
+        return QString::fromLocal8Bit(fromEnvironment);
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+QByteArray MSComm::encodeOutput(QStringView text) {
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        bytes[i] = c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return bytes;
+}
+
+QString MSComm::decodeInput(QByteArrayView bytes) { return QString::fromLatin1(bytes); }
+
+QString MSComm::portLabel() const {
+    return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(devicePath(commPort_));
+}
+
+CommOutcome MSComm::setCommPort(int port) {
+    if (port_.isOpen())
+        return CommOutcome::failure(QStringLiteral("Port already open: close %1 first").arg(portLabel()));
+    if (port < 1 || port > kMaxPort)
+        return CommOutcome::failure(QStringLiteral("Invalid port number %1").arg(port));
+    commPort_ = port;
+    return {};
+}
+
+CommOutcome MSComm::applySettings(const QString &settings) {
+    auto parsed = parseLineSettings(settings);
+    if (const QString *why = std::get_if<QString>(&parsed))
+        return CommOutcome::failure(*why);
+    if (!port_.isOpen())
+        return {};
+    const LineSettings &line = std::get<LineSettings>(parsed);
+    const QScopedValueRollback busy(inOperation_, true);
+    const bool applied = port_.setBaudRate(line.baudRate) && port_.setParity(toQt(line.parity))
+                      && port_.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits))
+                      && port_.setStopBits(toQt(line.stopBits))
+                      && port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!applied)
+        return CommOutcome::failure(
+            QStringLiteral("%1 refused the settings \"%2\": %3").arg(portLabel(), settings, port_.errorString()));
+    return {};
+}
+
+CommOutcome MSComm::setSettings(const QString &settings) {
+    CommOutcome outcome = applySettings(settings);
+    if (outcome)
+        settings_ = settings;
+    return outcome;
+}
+
+bool MSComm::PortOpen() const { return port_.isOpen(); }
+
+QString MSComm::describeOpenFailure() const {
+    const QString path = devicePath(commPort_);
+    switch (port_.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("COM%1: no such device %2").arg(commPort_).arg(path);
+    case QSerialPort::PermissionError:
+#ifdef Q_OS_UNIX
+        if (::access(QFileInfo(path).absoluteFilePath().toLocal8Bit().constData(), R_OK | W_OK) != 0)
+            return QStringLiteral("COM%1: no permission to open %2 (the user must be a member of "
+                                  "the group that owns it, usually dialout)")
+                .arg(commPort_)
+                .arg(path);
+#endif
+        return QStringLiteral("COM%1: %2 is in use by another program").arg(commPort_).arg(path);
+    default:
+        return QStringLiteral("COM%1: cannot open %2: %3").arg(commPort_).arg(path, port_.errorString());
+    }
+}
+
+CommOutcome MSComm::setPortOpen(bool open) {
+    if (!open) {
+        if (port_.isOpen())
+            port_.close();
+        return {};
+    }
+    if (port_.isOpen())
+        return CommOutcome::failure(QStringLiteral("Port already open: %1").arg(portLabel()));
+
+    {
+        const QScopedValueRollback busy(inOperation_, true);
+        port_.setPortName(devicePath(commPort_));
+        port_.clearError();
+        if (!port_.open(QIODevice::ReadWrite))
+            return CommOutcome::failure(describeOpenFailure());
+    }
+    CommOutcome outcome = applySettings(settings_);
+    if (!outcome)
+        port_.close();
+    return outcome;
+}
+
+CommOutcome MSComm::setOutput(QStringView text) {
+    if (!port_.isOpen())
+        return CommOutcome::failure(QStringLiteral("Port not open: %1").arg(portLabel()));
+    const QByteArray bytes = encodeOutput(text);
+    if (bytes.isEmpty())
+        return {};
+    QString failure;
+    {
+        const QScopedValueRollback busy(inOperation_, true);
+        port_.clearError();
+        if (port_.write(bytes) != bytes.size())
+            failure = port_.errorString();
+        else
+            port_.flush();  // hand the bytes to the driver now rather than on the next loop pass
+        if (failure.isEmpty() && isFatal(port_.error()))
+            failure = port_.errorString();
+    }
+    if (failure.isEmpty())
+        return {};
+    const QString description = QStringLiteral("%1: write failed: %2").arg(portLabel(), failure);
+    loseLine(description);
+    return CommOutcome::failure(description);
+}
+
+QString MSComm::Input() {
+    if (!port_.isOpen())
+        return {};
+    return decodeInput(port_.readAll());
+}
+
+void MSComm::onError(QSerialPort::SerialPortError error) {
+    if (!isFatal(error) || inOperation_ || !port_.isOpen())
+        return;
+    loseLine(QStringLiteral("%1 lost: %2").arg(portLabel(), port_.errorString()));
+}
+
+void MSComm::loseLine(const QString &description) {
+    if (!port_.isOpen())
+        return;
+    port_.close();
+    emit lineLost(description);
+}
+
+}  // namespace mv70::serial

@@ -1,0 +1,103 @@
+#pragma once
+// MSComm: the window's serial component. A small class of ours with the
+// properties and the event the program relies on, over Qt SerialPort, on the
+// GUI thread.
+//
+// Port N is the device named by the environment variable MV70_COMN when it is
+// set (a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal), otherwise
+// the platform's own: /dev/ttyS0 for port 1 on Linux, COM1 on Windows.
+//
+// Characters and bytes: the line carries one byte per character.
+//  - Output: every character from U+0000 to U+007F is sent as that byte.
+//    Every other character (each UTF-16 unit, so a character outside the
+//    Basic Multilingual Plane counts as two) is sent as "?" (0x3F): the
+//    projector speaks ASCII only, and one byte per character keeps what was
+//    sent and what the TXD line shows in step.
+//  - Input: every byte 0x00 to 0xFF becomes the character of the same code
+//    (Latin-1), so no byte is lost or merged.
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+namespace mv70::serial {
+
+// The result of an operation: success, or a failure with its description.
+class [[nodiscard]] CommOutcome {
+public:
+    CommOutcome() = default;
+    static CommOutcome failure(QString description) {
+        CommOutcome outcome;
+        outcome.failed_ = true;
+        outcome.description_ = std::move(description);
+        return outcome;
+    }
+    explicit operator bool() const { return !failed_; }
+    const QString &description() const { return description_; }
+
+private:
+    bool failed_ = false;
+    QString description_;
+};
+
+class MSComm : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr qint16 comEvReceive = 2;
+    static constexpr int kMaxPort = 16;
+
+    explicit MSComm(QObject *parent = nullptr);
+    ~MSComm() override;
+
+    // Port number, 1 to 16. Accepted only while the port is closed.
+    int CommPort() const { return commPort_; }
+    CommOutcome setCommPort(int port);
+
+    // "19200,N,8,1". Applies at once to an open port; kept for the next opening.
+    QString Settings() const { return settings_; }
+    CommOutcome setSettings(const QString &settings);
+
+    bool PortOpen() const;
+    // Opening uses the port number and settings last written. Closing a
+    // closed port is accepted.
+    CommOutcome setPortOpen(bool open);
+
+    // Queues the text for sending and pushes it towards the line at once;
+    // the caller does not wait for the wire.
+    CommOutcome setOutput(QStringView text);
+
+    // Every character received and not yet read; "" if none.
+    QString Input();
+
+    // Kind of the event being delivered by OnComm.
+    qint16 CommEvent() const { return commEvent_; }
+
+    // The device behind a port number.
+    static QString devicePath(int port);
+    static QByteArray encodeOutput(QStringView text);
+    static QString decodeInput(QByteArrayView bytes);
+
+signals:
+    // Characters have arrived (CommEvent is comEvReceive).
+    void OnComm();
+    // The open port failed for good (device unplugged, far end gone) and has
+    // been closed. Raised once per loss.
+    void lineLost(const QString &description);
+
+private:
+    QString portLabel() const;
+    QString describeOpenFailure() const;
+    CommOutcome applySettings(const QString &settings);
+    void onError(QSerialPort::SerialPortError error);
+    void loseLine(const QString &description);
+
+    QSerialPort port_;
+    int commPort_ = 1;
+    QString settings_ = QStringLiteral("9600,N,8,1");
+    qint16 commEvent_ = 0;
+    bool inOperation_ = false;  // our own calls report their failures themselves
+};
+
+}  // namespace mv70::serial

@@ -1,0 +1,73 @@
+// Port and speed choice, the serial steps of start-up, and the receive path.
+
+#include "window/form1.h"
+
+namespace mv70 {
+
+bool Form1::openStartPort() {
+    serial::CommOutcome outcome = MSComm1.setCommPort(serial::kStartPort);
+    if (outcome)
+        outcome = MSComm1.setSettings(PortSettings);
+    if (outcome)
+        outcome = MSComm1.setPortOpen(true);
+    if (outcome)
+        return true;
+    // The window still comes up, with the port closed; the operator is told
+    // why once it is on screen, and a port choice tries again.
+    reopenOnChoice_ = true;
+    QMetaObject::invokeMethod(
+        this, [this, description = outcome.description()] { showWarning(description); }, Qt::QueuedConnection);
+    return false;
+}
+
+void Form1::PortOption_Click(const serial::PortChoice &choice) {
+    bool wasOpen = false;
+    serial::CommOutcome outcome;
+    if (MSComm1.PortOpen()) {
+        outcome = MSComm1.setPortOpen(false);
+        wasOpen = true;
+    }
+    if (outcome)
+        outcome = MSComm1.setCommPort(choice.port);
+    // A port closed by a failure is opened by the next choice; a port the
+    // program closed on purpose stays closed.
+    if (outcome && (wasOpen || reopenOnChoice_))
+        outcome = MSComm1.setPortOpen(true);
+    if (!outcome) {
+        showWarning(outcome.description());
+        (void)MSComm1.setCommPort(choice.fallback);  // to a closed port; nothing to check
+        reopenOnChoice_ = true;
+        return;
+    }
+    if (MSComm1.PortOpen())
+        reopenOnChoice_ = false;
+    Frame8->setVisible(false);
+}
+
+void Form1::SpeedOption_Click(const serial::SpeedChoice &choice) {
+    PortSettings = QString::fromLatin1(choice.settings);
+    if (const serial::CommOutcome outcome = MSComm1.setSettings(PortSettings); !outcome) {
+        reportFailure(outcome.description());
+        return;
+    }
+    Frame8->setVisible(false);
+}
+
+void Form1::MSComm1_OnComm() {
+    if (MSComm1.CommEvent() != serial::MSComm::comEvReceive)
+        return;
+    RxBuffer += MSComm1.Input();
+    // Only the newest characters are kept: a line that never stops talking
+    // cannot grow the buffer without end.
+    if (RxBuffer.size() > serial::kRxBufferLimit)
+        RxBuffer.remove(0, RxBuffer.size() - serial::kRxBufferLimit);
+    AwaitingReply = 0;
+    (void)Hyouji(RxBuffer, kReceive);
+}
+
+void Form1::MSComm1_LineLost(const QString &description) {
+    reopenOnChoice_ = true;
+    reportFailure(description);
+}
+
+}  // namespace mv70

@@ -1,0 +1,80 @@
+#pragma once
+// The few controls that Qt's own widgets do not cover as the window needs.
+
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QString>
+
+namespace mv70::window {
+
+// A monitor line (TXD, RXD, STATUS): one line of plain text in a sunken box.
+// It keeps the whole text it is given, however long, and lays out only the
+// part that fits, so that a long receive trace costs no more to show than a
+// short one.
+class MonitorLine : public QFrame {
+    Q_OBJECT
+
+public:
+    explicit MonitorLine(QWidget *parent = nullptr);
+
+    void setText(const QString &text);
+    const QString &text() const { return text_; }
+    void setTextColour(const QColor &colour);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString text_;
+};
+
+// A push button whose caption wraps onto more lines when it does not fit on
+// one, as "DISPLAY CLEAR" must in its narrow button.
+class CaptionButton : public QPushButton {
+    Q_OBJECT
+
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A press-and-hold button: reports the press and the release of any mouse
+// button and sends nothing when activated from the keyboard.
+class HoldPushButton : public CaptionButton {
+    Q_OBJECT
+
+public:
+    using CaptionButton::CaptionButton;
+
+signals:
+    void mouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint position);
+    void mouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint position);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    Qt::MouseButtons held_;
+};
+
+// The logo: a picture at its natural size that reports a double-click.
+class LogoImage : public QLabel {
+    Q_OBJECT
+
+public:
+    using QLabel::QLabel;
+
+signals:
+    void doubleClicked();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+};
+
+}  // namespace mv70::window

@@ -1,0 +1,342 @@
+#include "window/form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+#include "window/fonts.h"
+#include "window/layout.h"
+
+// The pictures live in this static library; they must be registered by hand.
+static void initResources() { Q_INIT_RESOURCE(resources); }
+
+namespace mv70 {
+
+using namespace window;
+
+namespace {
+
+QColor colourOf(quint32 rgb) { return QColor::fromRgb(rgb); }
+
+bool takesFocus(Kind kind) { return kind == Kind::Button || kind == Kind::Option || kind == Kind::TextBox; }
+
+const char *const kDataViewShow = "データを表示する";
+const char *const kDataViewHide = "データを表示しない";
+const char *const kDataViewClose = "CLOSE";
+
+}  // namespace
+
+Form1::Form1(QWidget *parent) : QWidget(parent) {
+    initResources();
+    registerFontSubstitutes();
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromUtf8(kTitle));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(QIcon(QStringLiteral(":/mv70/mv70-control.png")));
+    QPalette p = palette();
+    p.setColor(QPalette::Window, colourOf(kWindowBack));
+    p.setColor(QPalette::WindowText, Qt::black);
+    p.setColor(QPalette::ButtonText, Qt::black);
+    setPalette(p);
+    setAutoFillBackground(true);
+    setFont(fontFor(kFormFont));
+    setClientHeight(FullHeight.client);  // as designed; start-up shrinks it
+
+    for (QTimer *timer : {&Timer1, &Timer2, &Timer3, &Timer4}) {
+        const auto index = static_cast<std::size_t>(timer - &Timer1);
+        timer->setObjectName(QString::fromUtf8(kTimers[index].name));
+        timer->setInterval(kTimers[index].interval);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+
+    showWarning = [this](const QString &description) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), description, QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    };
+
+    buildControls();
+    connectHandlers();
+}
+
+Form1::~Form1() { qApp->removeEventFilter(this); }
+
+QWidget *Form1::control(std::string_view name) const {
+    return controls_.value(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+void Form1::buildControls() {
+    std::vector<std::pair<int, QWidget *>> tabOrder;
+    for (const ControlSpec &spec : kControls) {
+        QWidget *parent = spec.parent ? control(spec.parent) : this;
+        Q_ASSERT(parent);
+        const QString caption = QString::fromUtf8(spec.caption);
+        QWidget *widget = nullptr;
+        QPalette::ColorRole backRole = QPalette::Window;
+        QPalette::ColorRole textRole = QPalette::WindowText;
+        switch (spec.kind) {
+        case Kind::Frame: {
+            auto *frame = new QFrame(parent);
+            frame->setFrameStyle(QFrame::Box | QFrame::Sunken);  // etched
+            widget = frame;
+            break;
+        }
+        case Kind::Label:
+            if (spec.sunken) {
+                auto *line = new MonitorLine(parent);
+                line->setText(caption);
+                widget = line;
+            } else {
+                auto *label = new QLabel(parent);
+                label->setTextFormat(Qt::PlainText);
+                label->setText(caption);
+                const Qt::Alignment horizontal = spec.align == Align::Centre ? Qt::AlignHCenter
+                                               : spec.align == Align::Right ? Qt::AlignRight
+                                                                            : Qt::AlignLeft;
+                label->setAlignment(horizontal | Qt::AlignTop);
+                widget = label;
+            }
+            break;
+        case Kind::Button:
+            widget = findHold(spec.name) ? new HoldPushButton(caption, parent) : new CaptionButton(caption, parent);
+            backRole = QPalette::Button;
+            textRole = QPalette::ButtonText;
+            break;
+        case Kind::Option: {
+            auto *option = new QRadioButton(caption, parent);
+            option->setChecked(spec.marked);
+            widget = option;
+            break;
+        }
+        case Kind::TextBox: {
+            auto *box = new QLineEdit(parent);
+            box->setMaxLength(INT_MAX);  // no length limit
+            widget = box;
+            break;
+        }
+        case Kind::Image: {
+            auto *image = new LogoImage(parent);
+            image->setPixmap(QPixmap(QStringLiteral(":/mv70/logo.png")));
+            widget = image;
+            break;
+        }
+        }
+        widget->setObjectName(QString::fromUtf8(spec.name.data(), static_cast<qsizetype>(spec.name.size())));
+        widget->setGeometry(twipsToPixels(spec.left), twipsToPixels(spec.top), twipsToPixels(spec.width),
+                            twipsToPixels(spec.height));
+        if (spec.kind == Kind::Image)
+            widget->resize(static_cast<QLabel *>(widget)->pixmap().size());  // natural size
+
+        QPalette palette = widget->palette();
+        if (spec.back != kNoColour && spec.back != kButtonFace && spec.back != kTextBackground) {
+            palette.setColor(backRole, colourOf(spec.back));
+            if (spec.kind != Kind::Button)
+                widget->setAutoFillBackground(true);
+        }
+        palette.setColor(textRole, colourOf(spec.text));
+        widget->setPalette(palette);
+        if (spec.font.face != Face::Window)
+            widget->setFont(fontFor(spec.font));
+        if (!spec.visible)
+            widget->hide();
+        if (takesFocus(spec.kind))
+            tabOrder.emplace_back(spec.tab, widget);
+        controls_.insert(QByteArray(spec.name.data(), static_cast<qsizetype>(spec.name.size())), widget);
+    }
+
+    // Labels and the logo lie beneath the windowed controls of their
+    // container; the port panel lies above the COM button.
+    for (const ControlSpec &spec : kControls)
+        if (spec.kind == Kind::Label || spec.kind == Kind::Image)
+            control(spec.name)->lower();
+    control("Frame8")->raise();
+
+    std::ranges::sort(tabOrder, {}, &std::pair<int, QWidget *>::first);
+    for (std::size_t i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+    tabOrder.front().second->setFocus();
+
+    Label11 = qobject_cast<MonitorLine *>(control("Label11"));
+    Label12 = qobject_cast<MonitorLine *>(control("Label12"));
+    Label22 = qobject_cast<MonitorLine *>(control("Label22"));
+    Label22->setTextColour(colourOf(findControl("Label22")->text));
+    Frame8 = qobject_cast<QFrame *>(control("Frame8"));
+    Command34 = qobject_cast<QPushButton *>(control("Command34"));
+    Option1 = qobject_cast<QRadioButton *>(control("Option1"));
+    Text1 = qobject_cast<QLineEdit *>(control("Text1"));
+    Image1 = qobject_cast<LogoImage *>(control("Image1"));
+}
+
+void Form1::connectHandlers() {
+    for (const OneShotButton &button : kOneShotButtons)
+        connect(qobject_cast<QPushButton *>(control(button.control)), &QPushButton::clicked, this,
+                [this, &button] { OneShot_Click(button); });
+    for (const HoldButton &button : kHoldButtons) {
+        auto *widget = qobject_cast<window::HoldPushButton *>(control(button.control));
+        connect(widget, &window::HoldPushButton::mouseDown, this, [this, &button] { Hold_MouseDown(button); });
+        connect(widget, &window::HoldPushButton::mouseUp, this, [this, &button] { Hold_MouseUp(button); });
+    }
+    for (const serial::PortChoice &choice : serial::kPortChoices)
+        connect(qobject_cast<QRadioButton *>(control(choice.control)), &QRadioButton::clicked, this,
+                [this, &choice] { PortOption_Click(choice); });
+    for (const serial::SpeedChoice &choice : serial::kSpeedChoices)
+        connect(qobject_cast<QRadioButton *>(control(choice.control)), &QRadioButton::clicked, this,
+                [this, &choice] { SpeedOption_Click(choice); });
+
+    const auto onClick = [this](const char *name, void (Form1::*handler)()) {
+        connect(qobject_cast<QPushButton *>(control(name)), &QPushButton::clicked, this, handler);
+    };
+    onClick("Command16", &Form1::Command16_Click);
+    onClick("Command33", &Form1::Command33_Click);
+    onClick("Command34", &Form1::Command34_Click);
+    onClick("Command95", &Form1::Command95_Click);
+    onClick("Command96", &Form1::Command96_Click);
+    connect(Image1, &LogoImage::doubleClicked, this, &Form1::Image1_DblClick);
+
+    connect(&Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(&Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(&Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
+    connect(&Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
+    connect(&MSComm1, &serial::MSComm::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(&MSComm1, &serial::MSComm::lineLost, this, &Form1::MSComm1_LineLost);
+
+    qApp->installEventFilter(this);  // key preview
+}
+
+void Form1::setClientHeight(int twips) {
+    clientHeight_ = twips;
+    setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(twips));
+}
+
+void Form1::reportFailure(const QString &description) { Label22->setText(u' ' + description); }
+
+void Form1::Form_Load() {
+    PortSettings = QString::fromLatin1(serial::kStartSettings);
+    CommandPrefix = QString();
+
+    // Centred as the full-height window it was made as: the window is not
+    // on screen yet, so its frame is taken as the usual title bar and borders.
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect area = screen->geometry();
+        const int outerHeight = twipsToPixels(FullHeight.outer);
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - outerHeight) / 2);
+    }
+    setClientHeight(CompactHeight.client);  // the top edge stays
+
+    RepeatCode = 0;
+    AwaitingReply = 0;
+    RxBuffer.clear();
+
+    if (!openStartPort())
+        return;
+    if (!Option1->isChecked()) {
+        Option1->setChecked(true);
+        Option1_Click();
+    }
+}
+
+void Form1::Form_KeyDown(quint16 keyCode, quint16 shift) {
+    if (keyCode != Qt::Key_J || (shift & (kShiftMask | kCtrlMask | kAltMask)) != kCtrlMask)
+        return;
+    setClientHeight(ArmedHeight.client);
+    DataPanelArmed = 1;
+    Command34->setText(QString::fromLatin1(kDataViewClose));
+    Command34->setVisible(true);
+}
+
+void Form1::Image1_DblClick() {
+    if (DataPanelArmed != 1)
+        return;
+    setClientHeight(FullHeight.client);
+    Command34->setText(QString::fromLatin1(kDataViewClose));
+    Command34->setVisible(true);
+}
+
+void Form1::Command34_Click() {
+    Timer3.stop();
+    DataPanelArmed = 0;
+    if (clientHeight() < kDataViewClientThreshold) {
+        setClientHeight(DataViewHeight.client);
+        Command34->setText(QString::fromUtf8(kDataViewHide));
+    } else {
+        setClientHeight(CompactHeight.client);
+        Command34->setText(QString::fromUtf8(kDataViewShow));
+    }
+    Timer3.start();
+}
+
+void Form1::Command33_Click() {
+    Frame8->setVisible(true);
+    Timer3.start();
+}
+
+void Form1::Command16_Click() {
+    (void)MSComm1.setPortOpen(false);  // accepted when already closed
+    stopEverything();
+    ended_ = true;
+    close();
+    emit ended();
+}
+
+void Form1::stopEverything() {
+    for (QTimer *timer : {&Timer1, &Timer2, &Timer3, &Timer4})
+        timer->stop();
+    MSComm1.blockSignals(true);  // pending serial events are dropped
+}
+
+void Form1::closeEvent(QCloseEvent *event) {
+    if (!ended_) {
+        // Closed from the title bar: release the port all the same.
+        (void)MSComm1.setPortOpen(false);
+        stopEverything();
+        ended_ = true;
+    }
+    event->accept();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event) {
+    // Key preview: the window sees every key press before the control with
+    // the focus, and lets the control have it afterwards.
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto *widget = static_cast<QWidget *>(watched);
+        if (widget->window() == this) {
+            const auto *previous = qobject_cast<QWidget *>(previewedTarget_.data());
+            const bool propagated = event == previewedEvent_ && previous && widget->isAncestorOf(previous);
+            previewedEvent_ = event;
+            previewedTarget_ = watched;
+            if (!propagated) {
+                const auto *key = static_cast<QKeyEvent *>(event);
+                const Qt::KeyboardModifiers modifiers = key->modifiers();
+                quint16 shift = 0;
+                if (modifiers & Qt::ShiftModifier)
+                    shift |= kShiftMask;
+                if (modifiers & Qt::ControlModifier)
+                    shift |= kCtrlMask;
+                if (modifiers & Qt::AltModifier)
+                    shift |= kAltMask;
+                Form_KeyDown(static_cast<quint16>(key->key() & 0xFFFF), shift);
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::paintEvent(QPaintEvent *event) {
+    QWidget::paintEvent(event);
+    QPainter painter(this);
+    painter.setPen(QPen(colourOf(kLineColour), kLineWidthPixels, Qt::SolidLine, Qt::FlatCap));
+    for (const LineSpec &line : kLines)
+        painter.drawLine(twipsToPixels(line.x1), twipsToPixels(line.y1), twipsToPixels(line.x2),
+                         twipsToPixels(line.y2));
+}
+
+}  // namespace mv70

@@ -1,0 +1,132 @@
+#pragma once
+// Form1: the operator's window, its controls, timers and serial component,
+// and the controller state all its handlers share. The handlers are defined
+// beside the part of the program they belong to:
+//   protocol/transaction.cpp    Hyouji and the reply timers
+//   commands/command_handlers.cpp  buttons that send, the repeat, SEND and CLS
+//   serial/port_choice.cpp      port and speed choice, the receive event
+//   window/form1.cpp            start-up, heights, hidden bands, COM, END
+
+#include <QFrame>
+#include <QHash>
+#include <QPointer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <string_view>
+
+#include "commands/command_table.h"
+#include "protocol/controller_state.h"
+#include "serial/mscomm.h"
+#include "serial/port_choice.h"
+#include "window/controls.h"
+
+namespace mv70 {
+
+class Form1 : public QWidget, public ControllerState {
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // ---- Seams ----------------------------------------------------------
+    // The warning box of a failed port choice. Modal by default; tests
+    // answer it themselves.
+    std::function<void(const QString &description)> showWarning;
+
+    // ---- Components -------------------------------------------------------
+    serial::MSComm MSComm1;
+    QTimer Timer1;  // repeat of a held button
+    QTimer Timer2;  // reply window
+    QTimer Timer3;  // hides the port panel
+    QTimer Timer4;  // display hold
+
+    // The controls the handlers work with. Every control of the layout is
+    // also reachable by its name through control().
+    window::MonitorLine *Label11 = nullptr;  // TXD
+    window::MonitorLine *Label12 = nullptr;  // RXD
+    window::MonitorLine *Label22 = nullptr;  // STATUS
+    QFrame *Frame8 = nullptr;                // the port panel
+    QPushButton *Command34 = nullptr;        // the data-view button
+    QRadioButton *Option1 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    window::LogoImage *Image1 = nullptr;
+
+    QWidget *control(std::string_view name) const;
+
+    // ---- Protocol engine --------------------------------------------------
+    // The transaction routine. Returns false when a step failed; the failure
+    // has been shown on the STATUS line and the caller must stop too.
+    [[nodiscard]] bool Hyouji(const QString &text, quint8 direction);
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void Timer4_Timer();
+
+    // ---- Command catalogue ------------------------------------------------
+    [[nodiscard]] bool issueCommand(std::u16string_view code);
+    void OneShot_Click(const OneShotButton &button);
+    void Hold_MouseDown(const HoldButton &button);
+    void Hold_MouseUp(const HoldButton &button);
+    void Timer1_Timer();
+    void Command95_Click();  // SEND
+    void Command96_Click();  // CLS
+
+    // ---- Serial link -------------------------------------------------------
+    void PortOption_Click(const serial::PortChoice &choice);
+    void SpeedOption_Click(const serial::SpeedChoice &choice);
+    void Option1_Click() { PortOption_Click(serial::kPortChoices[0]); }
+    void Option2_Click() { PortOption_Click(serial::kPortChoices[1]); }
+    void Option9_Click() { SpeedOption_Click(serial::kSpeedChoices[0]); }
+    void Option10_Click() { SpeedOption_Click(serial::kSpeedChoices[1]); }
+    void MSComm1_OnComm();
+    void MSComm1_LineLost(const QString &description);
+
+    // ---- The window -------------------------------------------------------
+    void Form_Load();
+    void Form_KeyDown(quint16 keyCode, quint16 shift);
+    void Image1_DblClick();
+    void Command33_Click();  // COM
+    void Command34_Click();  // data view
+    void Command16_Click();  // END
+
+    // Height of the client area in twips.
+    int clientHeight() const { return clientHeight_; }
+    void setClientHeight(int twips);
+
+    // Shift-state bits of Form_KeyDown.
+    static constexpr quint16 kShiftMask = 1, kCtrlMask = 2, kAltMask = 4;
+
+signals:
+    // END was pressed: the program ends now.
+    void ended();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void connectHandlers();
+    [[nodiscard]] bool openStartPort();
+    void reportFailure(const QString &description);
+    void stopEverything();
+
+    QHash<QByteArray, QWidget *> controls_;
+    int clientHeight_ = 0;
+    // Set when the port was closed by a failure (a failed opening or a lost
+    // line): the next port choice opens the chosen port.
+    bool reopenOnChoice_ = false;
+    bool ended_ = false;
+    // Key preview: the event being propagated from the focused control up
+    // to its parents is previewed once.
+    const QEvent *previewedEvent_ = nullptr;
+    QPointer<QObject> previewedTarget_;
+};
+
+}  // namespace mv70

@@ -1,0 +1,34 @@
+#pragma once
+// The far end of a real pseudo-terminal: the program opens the device path,
+// the test reads and writes the other side.
+
+#include <QByteArray>
+#include <QString>
+
+class PtyPeer {
+public:
+    PtyPeer();
+    ~PtyPeer();
+    PtyPeer(const PtyPeer &) = delete;
+    PtyPeer &operator=(const PtyPeer &) = delete;
+
+    // The device the program opens.
+    QString path() const { return path_; }
+
+    // Reads until `count` bytes have come or the (generous) time is up.
+    QByteArray read(qsizetype count, int timeoutMs = 5000);
+    // Reads up to and including `marker`; everything before it is returned
+    // too. A command the test sends last serves as the marker that proves
+    // nothing else was sent before it.
+    QByteArray readUntil(const QByteArray &marker, int timeoutMs = 5000);
+    void write(const QByteArray &bytes);
+    // The line speed the program set, in bit/s (0 if unknown).
+    int baudRate() const;
+    // Closes the far end: the program's side hangs up.
+    void hangUp();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;  // held open so that the line stays up between the program's openings
+    QString path_;
+};

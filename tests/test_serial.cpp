@@ -1,0 +1,227 @@
+// The serial component over real pseudo-terminals.
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "pty_peer.h"
+#include "serial/line_settings.h"
+#include "serial/mscomm.h"
+
+using mv70::serial::LineSettings;
+using mv70::serial::MSComm;
+
+class TestSerial : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() {
+        qunsetenv("MV70_COM1");
+        qunsetenv("MV70_COM2");
+    }
+    void settingsParsed_data();
+    void settingsParsed();
+    void malformedSettingsFail_data();
+    void malformedSettingsFail();
+    void deviceFromEnvironmentOrPlatform();
+    void outputIsOneBytePerCharacter();
+    void writesAndReadsEveryByte();
+    void settingsApplyToAnOpenPort();
+    void failuresCarryADescription();
+    void secondOpenOfTheSameDeviceIsRefused();
+    void hangUpClosesThePortOnce();
+};
+
+void TestSerial::settingsParsed_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("dataBits");
+    QTest::addColumn<int>("stopBits");
+    QTest::newRow("19200") << "19200,N,8,1" << 19200 << int(LineSettings::Parity::None) << 8
+                           << int(LineSettings::StopBits::One);
+    QTest::newRow("9600") << "9600,N,8,1" << 9600 << int(LineSettings::Parity::None) << 8
+                          << int(LineSettings::StopBits::One);
+    QTest::newRow("even 7 2") << "2400,E,7,2" << 2400 << int(LineSettings::Parity::Even) << 7
+                              << int(LineSettings::StopBits::Two);
+    QTest::newRow("odd 1.5") << "1200,o,5,1.5" << 1200 << int(LineSettings::Parity::Odd) << 5
+                             << int(LineSettings::StopBits::OneAndHalf);
+}
+
+void TestSerial::settingsParsed() {
+    QFETCH(QString, text);
+    const auto parsed = mv70::serial::parseLineSettings(text);
+    QVERIFY(std::holds_alternative<LineSettings>(parsed));
+    const auto &settings = std::get<LineSettings>(parsed);
+    QTEST(int(settings.baudRate), "baud");
+    QTEST(int(settings.parity), "parity");
+    QTEST(settings.dataBits, "dataBits");
+    QTEST(int(settings.stopBits), "stopBits");
+}
+
+void TestSerial::malformedSettingsFail_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("mentions");
+    QTest::newRow("empty") << "" << "four fields";
+    QTest::newRow("three fields") << "19200,N,8" << "four fields";
+    QTest::newRow("five fields") << "19200,N,8,1,0" << "four fields";
+    QTest::newRow("blank inside") << "19200, N,8,1" << "parity";
+    QTest::newRow("baud not a number") << "fast,N,8,1" << "baud";
+    QTest::newRow("baud signed") << "+9600,N,8,1" << "baud";
+    QTest::newRow("baud zero") << "0,N,8,1" << "baud";
+    QTest::newRow("baud too large") << "99999999999,N,8,1" << "baud";
+    QTest::newRow("parity word") << "9600,None,8,1" << "parity";
+    QTest::newRow("parity unknown") << "9600,X,8,1" << "parity";
+    QTest::newRow("data bits 9") << "9600,N,9,1" << "data bits";
+    QTest::newRow("data bits 4") << "9600,N,4,1" << "data bits";
+    QTest::newRow("stop bits 3") << "9600,N,8,3" << "stop bits";
+    QTest::newRow("stop bits empty") << "9600,N,8," << "stop bits";
+}
+
+void TestSerial::malformedSettingsFail() {
+    QFETCH(QString, text);
+    QFETCH(QString, mentions);
+    const auto parsed = mv70::serial::parseLineSettings(text);
+    QVERIFY(std::holds_alternative<QString>(parsed));
+    QVERIFY2(std::get<QString>(parsed).contains(mentions), qPrintable(std::get<QString>(parsed)));
+
+    // The component refuses it and keeps what it had.
+    MSComm comm;
+    const QString before = comm.Settings();
+    const auto outcome = comm.setSettings(text);
+    QVERIFY(!outcome);
+    QVERIFY(outcome.description().contains(mentions));
+    QCOMPARE(comm.Settings(), before);
+}
+
+void TestSerial::deviceFromEnvironmentOrPlatform() {
+    QCOMPARE(MSComm::devicePath(1), QStringLiteral("/dev/ttyS0"));
+    QCOMPARE(MSComm::devicePath(2), QStringLiteral("/dev/ttyS1"));
+    qputenv("MV70_COM2", "/dev/ttyUSB0");
+    QCOMPARE(MSComm::devicePath(2), QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(MSComm::devicePath(1), QStringLiteral("/dev/ttyS0"));
+    qputenv("MV70_COM1", "");  // set but empty: the platform's own
+    QCOMPARE(MSComm::devicePath(1), QStringLiteral("/dev/ttyS0"));
+}
+
+void TestSerial::outputIsOneBytePerCharacter() {
+    QCOMPARE(MSComm::encodeOutput(u"C00\r"), QByteArray("C00\r"));
+    // Everything up to 0x7F goes as itself; everything beyond becomes "?".
+    QString all;
+    for (char16_t c = 0; c < 0x80; ++c)
+        all += QChar(c);
+    QByteArray expected;
+    for (int c = 0; c < 0x80; ++c)
+        expected += char(c);
+    QCOMPARE(MSComm::encodeOutput(all), expected);
+    QCOMPARE(MSComm::encodeOutput(QString::fromUtf8("é€ｱ")), QByteArray("???"));
+    QCOMPARE(MSComm::encodeOutput(QString::fromUtf8("\xF0\x9F\x98\x80")), QByteArray("??"));  // two UTF-16 units
+    // Input keeps every byte as the character of the same code.
+    QByteArray bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes += char(b);
+    const QString text = MSComm::decodeInput(bytes);
+    QCOMPARE(text.size(), 256);
+    for (int b = 0; b < 256; ++b)
+        QCOMPARE(text[b].unicode(), char16_t(b));
+}
+
+void TestSerial::writesAndReadsEveryByte() {
+    PtyPeer peer;
+    qputenv("MV70_COM1", peer.path().toLocal8Bit());
+    MSComm comm;
+    QVERIFY(comm.setSettings(QStringLiteral("19200,N,8,1")));
+    QVERIFY(comm.setPortOpen(true));
+    QVERIFY(comm.PortOpen());
+
+    QVERIFY(comm.setOutput(u"C00\r"));
+    QCOMPARE(peer.read(4), QByteArray("C00\r"));
+    QVERIFY(comm.setOutput(u""));  // nothing to write is no failure
+
+    QSignalSpy events(&comm, &MSComm::OnComm);
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all += char(b);
+    peer.write(all);
+    QString received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += comm.Input(), received.size() == 256), 5000);
+    QVERIFY(!events.isEmpty());
+    QCOMPARE(comm.CommEvent(), MSComm::comEvReceive);
+    QCOMPARE(received, MSComm::decodeInput(all));
+    QCOMPARE(comm.Input(), QString());  // taken, so gone
+
+    QVERIFY(comm.setPortOpen(false));
+    QVERIFY(comm.setPortOpen(false));  // closing a closed port is accepted
+    QVERIFY(!comm.PortOpen());
+}
+
+void TestSerial::settingsApplyToAnOpenPort() {
+    PtyPeer peer;
+    qputenv("MV70_COM1", peer.path().toLocal8Bit());
+    MSComm comm;
+    QVERIFY(comm.setSettings(QStringLiteral("19200,N,8,1")));
+    QVERIFY(comm.setPortOpen(true));
+    QCOMPARE(peer.baudRate(), 19200);
+    QVERIFY(comm.setSettings(QStringLiteral("9600,N,8,1")));
+    QCOMPARE(peer.baudRate(), 9600);  // at once, without closing
+    QVERIFY(comm.PortOpen());
+}
+
+void TestSerial::failuresCarryADescription() {
+    qputenv("MV70_COM1", "/nonexistent/mv70-no-such-tty");
+    MSComm comm;
+    auto outcome = comm.setPortOpen(true);
+    QVERIFY(!outcome);
+    QVERIFY2(outcome.description().contains("/nonexistent/mv70-no-such-tty"), qPrintable(outcome.description()));
+    QVERIFY(outcome.description().contains("no such device"));
+
+    outcome = comm.setOutput(u"C00\r");  // not open
+    QVERIFY(!outcome);
+    QVERIFY(outcome.description().contains("not open"));
+
+    QVERIFY(!comm.setCommPort(0));
+    QVERIFY(!comm.setCommPort(17));
+    QCOMPARE(comm.CommPort(), 1);
+
+    PtyPeer peer;
+    qputenv("MV70_COM2", peer.path().toLocal8Bit());
+    QVERIFY(comm.setCommPort(2));
+    QVERIFY(comm.setPortOpen(true));
+    outcome = comm.setCommPort(1);  // only while closed
+    QVERIFY(!outcome);
+    QVERIFY(outcome.description().contains("already open"));
+    QCOMPARE(comm.CommPort(), 2);
+    QVERIFY(!comm.setPortOpen(true));  // opening twice
+    QVERIFY(comm.PortOpen());
+}
+
+void TestSerial::secondOpenOfTheSameDeviceIsRefused() {
+    PtyPeer peer;
+    qputenv("MV70_COM1", peer.path().toLocal8Bit());
+    MSComm first;
+    QVERIFY(first.setPortOpen(true));
+    MSComm second;
+    const auto outcome = second.setPortOpen(true);
+    QVERIFY(!outcome);
+    QVERIFY2(outcome.description().contains("in use"), qPrintable(outcome.description()));
+    // The first is not disturbed.
+    QVERIFY(first.PortOpen());
+    QVERIFY(first.setOutput(u"C01\r"));
+    QCOMPARE(peer.read(4), QByteArray("C01\r"));
+}
+
+void TestSerial::hangUpClosesThePortOnce() {
+    auto peer = std::make_unique<PtyPeer>();
+    qputenv("MV70_COM1", peer->path().toLocal8Bit());
+    MSComm comm;
+    QVERIFY(comm.setPortOpen(true));
+    QSignalSpy lost(&comm, &MSComm::lineLost);
+    peer->hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(!comm.PortOpen(), 5000);
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(!lost.first().first().toString().isEmpty());
+    QTest::qWait(100);  // no storm of further reports once it is closed
+    QCOMPARE(lost.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestSerial)
+#include "test_serial.moc"

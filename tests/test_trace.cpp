@@ -1,0 +1,60 @@
+// The trace rules, character by character.
+
+#include <QtTest>
+
+#include "protocol/trace.h"
+
+class TestTrace : public QObject {
+    Q_OBJECT
+
+private slots:
+    void tokens_data();
+    void tokens();
+    void everyCodeHasOneToken();
+};
+
+void TestTrace::tokens_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("trace");
+
+    QTest::newRow("empty") << QString() << " ";
+    QTest::newRow("power on") << "C00\r" << " C 0 0 CR ";
+    QTest::newRow("reply 00") << "00\r" << " 0 0 CR ";
+    QTest::newRow("ack") << "\x06" << " ACK ";
+    QTest::newRow("blank shows as two") << " " << "   ";
+    QTest::newRow("phrase keeps its blanks") << "CF INPUT" << " C F   I N P U T ";
+    QTest::newRow("0x14 has no blank after it") << QString(QChar(0x14)) + "A" << " &A ";
+    QTest::newRow("two 0x14") << QString(QChar(0x14)) + QChar(0x14) << " &&";
+    QTest::newRow("cr lf") << "\r\n" << " CR LF ";
+    QTest::newRow("other control characters") << QString(QChar(0x00)) + QChar(0x1F) + QChar(0x07) << " ? ? ? ";
+    QTest::newRow("0x20 is itself") << "\x20" << "   ";
+    QTest::newRow("0x7A z is itself") << "z" << " z ";
+    QTest::newRow("0x7B { and up") << "{|}~\x7F" << " ? ? ? ? ? ";
+    QTest::newRow("latin-1 byte") << QString(QChar(0xFF)) << " ? ";
+    QTest::newRow("non-BMP is two units") << QString::fromUtf8("\xF0\x9F\x98\x80") << " ? ? ";
+    QTest::newRow("markup stays text") << "<b>" << " < b > ";
+}
+
+void TestTrace::tokens() {
+    QFETCH(QString, text);
+    QFETCH(QString, trace);
+    QCOMPARE(mv70::renderTrace(text), trace);
+}
+
+// Every UTF-16 code renders as exactly one of the known tokens, so the
+// trace never loses a character or grows one out of nothing.
+void TestTrace::everyCodeHasOneToken() {
+    for (int code = 0; code <= 0xFFFF; ++code) {
+        const QString trace = mv70::renderTrace(QString(QChar(static_cast<char16_t>(code))));
+        const QString token = trace.mid(1);
+        const bool known = token == u"ACK " || token == u"&" || token == u"CR " || token == u"LF " || token == u"? "
+                        || (token.size() == 2 && token[0].unicode() == code && token[1] == u' ');
+        if (!known)
+            QFAIL(qPrintable(QStringLiteral("code %1 renders as \"%2\"").arg(code).arg(token)));
+        const bool printable = code >= 0x20 && code <= 0x7A;
+        QCOMPARE(token.size() == 2 && token[0].unicode() == code && token[1] == u' ', printable);
+    }
+}
+
+QTEST_APPLESS_MAIN(TestTrace)
+#include "test_trace.moc"
