@@ -1,0 +1,287 @@
+// The window as built from its layout table: the properties a slip in the
+// table or in the building would break.
+
+#include <QLabel>
+#include <QRadioButton>
+#include <QtTest>
+
+#include "form_fixture.h"
+#include "window/fonts.h"
+#include "window/layout.h"
+
+using namespace mv70;
+using namespace mv70::window;
+
+namespace {
+
+QRect inForm(const Form1 &form, const QWidget *widget) {
+    return QRect(widget->mapTo(&form, QPoint(0, 0)), widget->size());
+}
+
+// The top-level container of a control: the band it lies in.
+const ControlSpec &outermost(const ControlSpec &spec) {
+    const ControlSpec *s = &spec;
+    while (s->parent)
+        s = findControl(s->parent);
+    return *s;
+}
+
+}  // namespace
+
+class TestLayout : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyControlExistsInItsContainer();
+    void controlsInFramesLieInsideTheirFrame();
+    void windowAndTimersAsStored();
+    void compactHeightShowsTheMainAreaOnly();
+    void armedHeightShowsTheDataBandAndTheTopOfFrame14();
+    void fullHeightShowsEverything();
+    void tabOrderFollowsTheTabIndex();
+    void optionPairsAreSeparateGroups();
+    void labelsLieBeneathAndThePortPanelAbove();
+    void captionsAgreeWithTheCommandTable();
+    void japaneseCaptionsHaveGlyphs();
+    void logoIsTheBitmapAtItsNaturalSize();
+    void labelsNeverInterpretMarkup();
+    void rendersFourPictures();
+};
+
+void TestLayout::everyControlExistsInItsContainer() {
+    FormOnPty f;
+    QSet<QString> names;
+    for (const ControlSpec &spec : kControls) {
+        QWidget *widget = f->control(spec.name);
+        QVERIFY2(widget, spec.name.data());
+        QVERIFY2(!names.contains(widget->objectName()), spec.name.data());
+        names.insert(widget->objectName());
+        QWidget *expectedParent = spec.parent ? f->control(spec.parent) : f.form.get();
+        QCOMPARE(widget->parentWidget(), expectedParent);
+        switch (spec.kind) {
+        case Kind::Button: QVERIFY(qobject_cast<QPushButton *>(widget)); break;
+        case Kind::Option: QVERIFY(qobject_cast<QRadioButton *>(widget)); break;
+        case Kind::TextBox: QVERIFY(qobject_cast<QLineEdit *>(widget)); break;
+        case Kind::Image: QVERIFY(qobject_cast<LogoImage *>(widget)); break;
+        case Kind::Label: QVERIFY(qobject_cast<QLabel *>(widget) || qobject_cast<MonitorLine *>(widget)); break;
+        case Kind::Frame: QCOMPARE(widget->metaObject(), &QFrame::staticMetaObject); break;
+        }
+    }
+    // The press-and-hold buttons are the kind that reports any mouse button.
+    for (const HoldButton &button : kHoldButtons)
+        QVERIFY(qobject_cast<HoldPushButton *>(f->control(button.control)));
+    QVERIFY(!f->control("Command1_missing"));
+}
+
+void TestLayout::controlsInFramesLieInsideTheirFrame() {
+    FormOnPty f;
+    for (const ControlSpec &spec : kControls) {
+        if (!spec.parent)
+            continue;
+        const QWidget *widget = f->control(spec.name);
+        QVERIFY2(QRect(QPoint(0, 0), widget->parentWidget()->size()).contains(widget->geometry()),
+                 spec.name.data());
+    }
+    // Every top-level control lies inside the full client area.
+    f->setClientHeight(FullHeight.client);
+    for (const ControlSpec &spec : kControls)
+        if (!spec.parent)
+            QVERIFY2(f->rect().contains(f->control(spec.name)->geometry()), spec.name.data());
+}
+
+void TestLayout::windowAndTimersAsStored() {
+    FormOnPty f(false);
+    QCOMPARE(f->windowTitle(), QStringLiteral("OLVA   MV70  CONTROL   Ver.1.40"));
+    QCOMPARE(f->size(), QSize(633, 582));
+    QCOMPARE(f->minimumSize(), f->maximumSize());  // the operator cannot resize it
+    QVERIFY(!(f->windowFlags() & Qt::WindowMaximizeButtonHint));
+    const QTimer *timers[] = {&f->Timer1, &f->Timer2, &f->Timer3, &f->Timer4};
+    const int intervals[] = {200, 500, 5000, 1000};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(timers[i]->interval(), intervals[i]);
+        QVERIFY(!timers[i]->isActive());
+    }
+    QVERIFY(f->Frame8->isHidden());
+    QVERIFY(f->Command34->isHidden());
+    QCOMPARE(f->Command34->text(), QStringLiteral("データを表示する"));
+    QVERIFY(qobject_cast<QRadioButton *>(f->control("Option9"))->isChecked());
+    QVERIFY(!f->Option1->isChecked());
+    QVERIFY(f->Label11->text().isEmpty() && f->Label12->text().isEmpty() && f->Label22->text().isEmpty());
+}
+
+void TestLayout::compactHeightShowsTheMainAreaOnly() {
+    FormOnPty f;
+    QCOMPARE(f->clientHeight(), CompactHeight.client);
+    QCOMPARE(f->height(), 332);
+    for (const ControlSpec &spec : kControls) {
+        const QRect r = inForm(*f, f->control(spec.name));
+        const std::string_view band = outermost(spec).name;
+        const bool lower = outermost(spec).top >= 4920;
+        if (spec.name == "Frame9") {
+            // Only the top of its border shows: 60 twips.
+            QVERIFY(r.top() < f->height());
+            QCOMPARE(f->height() - r.top(), twipsToPixels(60));
+        } else if (lower || band == "Frame9") {
+            QVERIFY2(r.top() >= f->height(), spec.name.data());
+        } else {
+            QVERIFY2(r.bottom() < f->height(), spec.name.data());
+        }
+    }
+}
+
+void TestLayout::armedHeightShowsTheDataBandAndTheTopOfFrame14() {
+    FormOnPty f;
+    f->setClientHeight(ArmedHeight.client);
+    const QRect frame14 = inForm(*f, f->control("Frame14"));
+    QVERIFY(frame14.top() < f->height());
+    QCOMPARE(f->height() - frame14.top(), twipsToPixels(6830 - 6735));
+    QVERIFY(inForm(*f, f->control("Command36")).top() >= f->height());
+    QVERIFY(inForm(*f, f->control("Frame15")).top() >= f->height());
+    for (const char *name : {"Frame9", "Command34", "Command44", "Command45", "Command46", "Command47", "Command54"})
+        QVERIFY2(inForm(*f, f->control(name)).bottom() < f->height(), name);
+}
+
+void TestLayout::fullHeightShowsEverything() {
+    FormOnPty f;
+    f->setClientHeight(FullHeight.client);
+    for (const ControlSpec &spec : kControls)
+        QVERIFY2(inForm(*f, f->control(spec.name)).bottom() < f->height(), spec.name.data());
+}
+
+void TestLayout::tabOrderFollowsTheTabIndex() {
+    FormOnPty f;
+    std::vector<std::pair<int, QWidget *>> expected;
+    for (const ControlSpec &spec : kControls)
+        if (spec.kind == Kind::Button || spec.kind == Kind::Option || spec.kind == Kind::TextBox)
+            expected.emplace_back(spec.tab, f->control(spec.name));
+    std::ranges::sort(expected);
+    QCOMPARE(expected.front().second->objectName(), QStringLiteral("Command17"));
+    QCOMPARE(f->focusWidget(), expected.front().second);
+    // Hidden and out-of-sight controls keep their place in the chain.
+    QWidget *w = expected.front().second;
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        do
+            w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
+        QCOMPARE(w->objectName(), expected[i].second->objectName());
+    }
+}
+
+void TestLayout::optionPairsAreSeparateGroups() {
+    FormOnPty f(false);
+    auto *option2 = qobject_cast<QRadioButton *>(f->control("Option2"));
+    auto *option9 = qobject_cast<QRadioButton *>(f->control("Option9"));
+    auto *option10 = qobject_cast<QRadioButton *>(f->control("Option10"));
+    f->Option1->setChecked(true);
+    QVERIFY(option9->isChecked());
+    option2->setChecked(true);
+    QVERIFY(!f->Option1->isChecked());
+    QVERIFY(option9->isChecked());
+    option10->setChecked(true);
+    QVERIFY(!option9->isChecked());
+    QVERIFY(option2->isChecked());
+}
+
+void TestLayout::labelsLieBeneathAndThePortPanelAbove() {
+    FormOnPty f;
+    for (const ControlSpec &container : kControls) {
+        if (container.kind != Kind::Frame && &container != &kControls.front())
+            continue;
+        // Within one container, every label and the logo come before (beneath)
+        // every windowed control.
+        for (QWidget *parent : {static_cast<QWidget *>(f.form.get()), f->control(container.name)}) {
+            int lastStatic = -1;
+            int firstWindowed = INT_MAX;
+            const QObjectList children = parent->children();
+            for (int i = 0; i < children.size(); ++i) {
+                const ControlSpec *spec = findControl(children[i]->objectName().toStdString());
+                if (!spec)
+                    continue;
+                if (spec->kind == Kind::Label || spec->kind == Kind::Image)
+                    lastStatic = std::max(lastStatic, i);
+                else
+                    firstWindowed = std::min(firstWindowed, i);
+            }
+            QVERIFY2(lastStatic < firstWindowed, qPrintable(parent->objectName()));
+        }
+    }
+    // The port panel, once shown, covers the COM button: a click there lands on the panel.
+    f->show();
+    f->Command33_Click();
+    QWidget *com = f->control("Command33");
+    QWidget *hit = f->childAt(com->mapTo(f.form.get(), com->rect().center()));
+    QVERIFY(hit == f->Frame8 || f->Frame8->isAncestorOf(hit));
+    QVERIFY(inForm(*f, f->Frame8).contains(inForm(*f, com)));
+}
+
+void TestLayout::captionsAgreeWithTheCommandTable() {
+    for (const OneShotButton &button : kOneShotButtons) {
+        const ControlSpec *spec = findControl(button.control);
+        QVERIFY2(spec && spec->kind == Kind::Button, button.control.data());
+        QCOMPARE(QString::fromUtf8(spec->caption), QStringView(button.caption).toString());
+    }
+    for (const HoldButton &button : kHoldButtons) {
+        const ControlSpec *spec = findControl(button.control);
+        QVERIFY2(spec && spec->kind == Kind::Button, button.control.data());
+        QCOMPARE(QString::fromUtf8(spec->caption), QStringView(button.caption).toString());
+    }
+}
+
+void TestLayout::japaneseCaptionsHaveGlyphs() {
+    FormOnPty f;
+    for (const char *caption : {"データを表示する", "データを表示しない"}) {
+        const QFontMetrics metrics(f->Command34->font());
+        for (char32_t c : QString::fromUtf8(caption).toUcs4())
+            QVERIFY2(metrics.inFontUcs4(c), caption);
+    }
+    // The Gothic faces are mapped to real Japanese faces, monospaced and proportional.
+    const QFontInfo gothic(fontFor({Face::Gothic, 9, false}));
+    const QFontInfo pGothic(fontFor({Face::PGothic, 9, false}));
+    QCOMPARE(gothic.family(), QStringLiteral("IPAGothic"));
+    QCOMPARE(pGothic.family(), QStringLiteral("IPAPGothic"));
+    const QFontMetrics gothicMetrics(fontFor({Face::Gothic, 9, false}));
+    QCOMPARE(gothicMetrics.horizontalAdvance(u'i'), gothicMetrics.horizontalAdvance(u'W'));
+    QCOMPARE(QFontInfo(f->font()).pixelSize(), 12);  // 9 pt at 96 dpi
+}
+
+void TestLayout::logoIsTheBitmapAtItsNaturalSize() {
+    FormOnPty f;
+    const QImage logo = f->Image1->pixmap().toImage();
+    QCOMPARE(logo.size(), QSize(80, 26));
+    QCOMPARE(f->Image1->size(), QSize(80, 26));
+    QCOMPARE(f->Image1->pos(), QPoint(544, 8));
+    QCOMPARE(logo.pixelColor(0, 0), QColor(0xB4, 0xB4, 0xB4));
+    QCOMPARE(logo.pixelColor(79, 25), QColor(0xB4, 0xB4, 0xB4));
+    int red = 0;
+    for (int y = 0; y < logo.height(); ++y)
+        for (int x = 0; x < logo.width(); ++x)
+            red += logo.pixelColor(x, y) == QColor(0xFF, 0, 0);
+    QVERIFY(red > 50);
+}
+
+void TestLayout::labelsNeverInterpretMarkup() {
+    FormOnPty f;
+    for (QLabel *label : f->findChildren<QLabel *>())
+        if (label != f->Image1)
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+    // What the line brings is drawn as the characters themselves.
+    f->Label12->setText(QStringLiteral("<b>x</b>"));
+    QCOMPARE(f->Label12->text(), QStringLiteral("<b>x</b>"));
+}
+
+void TestLayout::rendersFourPictures() {
+    QTemporaryDir dir;
+    QProcess render;
+    render.start(QStringLiteral(MV70_RENDER_TOOL), {dir.path()});
+    QVERIFY(render.waitForFinished(60000));
+    QCOMPARE(render.exitCode(), 0);
+    const std::pair<const char *, int> pictures[] = {
+        {"window-compact.png", 332}, {"window-dataview.png", 418}, {"window-armed.png", 455}, {"window-full.png", 582}};
+    for (const auto &[name, height] : pictures) {
+        const QImage image(dir.filePath(QString::fromLatin1(name)));
+        QCOMPARE(image.size(), QSize(633, height));
+    }
+}
+
+QTEST_MAIN(TestLayout)
+#include "test_layout.moc"
