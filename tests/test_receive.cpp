@@ -1,0 +1,168 @@
+// The receive road: replies over a real pseudo-terminal, shown and decoded
+// as they grow, and the reply timers, whose ticks the test drives itself.
+
+#include <QtTest>
+
+#include "form_fixture.h"
+#include "protocol/reply_decoder.h"
+#include "protocol/trace.h"
+
+using namespace mv70;
+
+namespace {
+
+// Sends a query by its button and takes the reply timers into the test's
+// hands: their ticks come only when the test calls them.
+void query(FormOnPty &f, const char *button) {
+    qobject_cast<QPushButton *>(f->control(button))->click();
+    f->Timer2.stop();
+    f->Timer4.stop();
+    f.com1.read(f->LastCommand.size());
+}
+
+void receive(FormOnPty &f, const QByteArray &bytes) {
+    const qsizetype before = f->RxBuffer.size();
+    f.com1.write(bytes);
+    QTRY_COMPARE_WITH_TIMEOUT(f->RxBuffer.size(), before + bytes.size(), 5000);
+}
+
+}  // namespace
+
+class TestReceive : public QObject {
+    Q_OBJECT
+
+private slots:
+    void replyInTwoPiecesIsShownAsItGrows();
+    void timeoutMarkOnlyWhenNothingCame();
+    void replyBetweenTheTicksStartsAFreshBuffer();
+    void unsolicitedReplyDecodedAgainstTheSameQuery();
+    void displayHoldBlanksTheThreeLines();
+    void portPanelHidesItself();
+    void pressureOutOfRangeIsShownAndTheProgramGoesOn();
+    void receiveBufferKeepsTheNewestCharacters();
+    void everyByteIsShown();
+};
+
+void TestReceive::replyInTwoPiecesIsShownAsItGrows() {
+    FormOnPty f;
+    f->Label22->setText(QStringLiteral(" earlier"));
+    query(f, "Command44");  // STATUS
+    QCOMPARE(f->AwaitingReply, quint8(1));
+    receive(f, "0");
+    QCOMPARE(f->AwaitingReply, quint8(0));
+    QCOMPARE(f->Label12->text(), QStringLiteral(" 0 "));
+    QCOMPARE(f->Label22->text(), QStringLiteral(" earlier"));  // " 0 " matches nothing yet
+    receive(f, "0\r");
+    QCOMPARE(f->Label12->text(), QStringLiteral(" 0 0 CR "));
+    QCOMPARE(f->Label22->text(), QStringLiteral(" Power ON"));
+    QCOMPARE(f->Label11->text(), QStringLiteral(" C R 0 CR "));
+}
+
+void TestReceive::timeoutMarkOnlyWhenNothingCame() {
+    FormOnPty f;
+    query(f, "Command45");  // MODE, no answer
+    f->Timer2_Timer();
+    QCOMPARE(f->Label12->text(), QStringLiteral(" X X X X"));
+    QCOMPARE(f->AwaitingReply, quint8(0));
+    QVERIFY(!f->Timer2.isActive());
+
+    query(f, "Command45");  // answered this time
+    receive(f, "3\r");
+    QCOMPARE(f->Label22->text(), QStringLiteral(" Video"));
+    f->Timer2_Timer();
+    QCOMPARE(f->Label12->text(), QStringLiteral(" 3 CR "));  // the reply stays
+    QVERIFY(f->RxBuffer.isEmpty());
+}
+
+void TestReceive::replyBetweenTheTicksStartsAFreshBuffer() {
+    FormOnPty f;
+    query(f, "Command47");  // SETTING
+    receive(f, "1");  // a stray character before the reply window ends
+    f->Timer2_Timer();
+    QVERIFY(f->RxBuffer.isEmpty());
+    receive(f, "10\r");  // late, but before the display hold ends
+    QCOMPARE(f->Label12->text(), QStringLiteral(" 1 0 CR "));
+    QCOMPARE(f->Label22->text(), QStringLiteral(" Top/Bottom reversal"));
+    QCOMPARE(f->AwaitingReply, quint8(0));
+}
+
+void TestReceive::unsolicitedReplyDecodedAgainstTheSameQuery() {
+    FormOnPty f;
+    query(f, "Command44");
+    receive(f, "40\r");
+    QCOMPARE(f->Label22->text(), QStringLiteral(" Count down"));
+    f->Timer2_Timer();
+    receive(f, "00\r");  // nobody asked; LastCommand still names the query
+    QCOMPARE(f->Label22->text(), QStringLiteral(" Power ON"));
+    // After a command that is not a query, a reply is shown but not decoded.
+    qobject_cast<QPushButton *>(f->control("Command18"))->click();
+    f->Timer2.stop();
+    f->Timer2_Timer();
+    receive(f, "80\r");
+    QCOMPARE(f->Label12->text(), QStringLiteral(" 8 0 CR "));
+    QCOMPARE(f->Label22->text(), QStringLiteral(" Power ON"));
+}
+
+void TestReceive::displayHoldBlanksTheThreeLines() {
+    FormOnPty f;
+    query(f, "Command44");
+    receive(f, "80\r");
+    f->Timer4.start();
+    f->Timer4_Timer();
+    QVERIFY(f->Label11->text().isEmpty());
+    QVERIFY(f->Label12->text().isEmpty());
+    QVERIFY(f->Label22->text().isEmpty());
+    QVERIFY(!f->Timer4.isActive());
+}
+
+void TestReceive::portPanelHidesItself() {
+    FormOnPty f;
+    f->Command33_Click();  // COM
+    QVERIFY(!f->Frame8->isHidden());
+    QVERIFY(f->Timer3.isActive());
+    QCOMPARE(f->Timer3.interval(), 5000);
+    f->Timer3_Timer();
+    QVERIFY(f->Frame8->isHidden());
+    QVERIFY(!f->Timer3.isActive());
+}
+
+void TestReceive::pressureOutOfRangeIsShownAndTheProgramGoesOn() {
+    FormOnPty f;
+    f->LastCommand = QStringLiteral("CR PRESSURE\r");
+    QVERIFY(f->Hyouji(f->LastCommand, kTransmit));
+    f->Timer2.stop();
+    f->Timer4.stop();
+    QCOMPARE(f.com1.read(12), QByteArray("CR PRESSURE\r"));
+    receive(f, "6554\r");
+    QCOMPARE(f->Label12->text(), QStringLiteral(" 6 5 5 4 CR "));
+    QCOMPARE(f->Label22->text(), kPressureOutOfRange);
+    f->Timer2_Timer();
+    receive(f, "300\r");
+    QCOMPARE(f->Label22->text(), QStringLiteral("425 hPa"));
+    QCOMPARE(f->PressureValue, qint16(425));
+}
+
+void TestReceive::receiveBufferKeepsTheNewestCharacters() {
+    FormOnPty f;
+    QByteArray flood(40000, 'A');
+    flood.replace(40000 - 3, 3, "END");
+    f.com1.write(flood);
+    QTRY_VERIFY_WITH_TIMEOUT(f->RxBuffer.endsWith(u"END"), 10000);
+    QCOMPARE(f->RxBuffer.size(), 32767);
+    QCOMPARE(f->Label12->text(), renderTrace(f->RxBuffer));
+}
+
+void TestReceive::everyByteIsShown() {
+    FormOnPty f;
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all += char(b);
+    receive(f, all);
+    QString expected = QStringLiteral(" ");
+    for (int b = 0; b < 256; ++b)
+        expected += renderTrace(QString(QChar(char16_t(b)))).mid(1);
+    QCOMPARE(f->Label12->text(), expected);
+}
+
+QTEST_MAIN(TestReceive)
+#include "test_receive.moc"
