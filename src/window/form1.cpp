@@ -305,16 +305,22 @@ void Form1::closeEvent(QCloseEvent *event) {
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
     // Key preview: the window sees every key press before the control with
-    // the focus, and lets the control have it afterwards.
+    // the focus, and lets the control have it afterwards. A press that the
+    // control ignores travels on to its parents as the same event; it is
+    // previewed only once.
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
         auto *widget = static_cast<QWidget *>(watched);
         if (widget->window() == this) {
+            const auto *key = static_cast<QKeyEvent *>(event);
             const auto *previous = qobject_cast<QWidget *>(previewedTarget_.data());
-            const bool propagated = event == previewedEvent_ && previous && widget->isAncestorOf(previous);
+            const bool propagated = event == previewedEvent_ && key->key() == previewedKey_
+                                 && key->timestamp() == previewedTimestamp_ && previous && widget != previous
+                                 && widget->isAncestorOf(previous);
             previewedEvent_ = event;
             previewedTarget_ = watched;
+            previewedKey_ = key->key();
+            previewedTimestamp_ = key->timestamp();
             if (!propagated) {
-                const auto *key = static_cast<QKeyEvent *>(event);
                 const Qt::KeyboardModifiers modifiers = key->modifiers();
                 quint16 shift = 0;
                 if (modifiers & Qt::ShiftModifier)

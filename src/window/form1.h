@@ -127,6 +127,8 @@ private:
     // to its parents is previewed once.
     const QEvent *previewedEvent_ = nullptr;
     QPointer<QObject> previewedTarget_;
+    int previewedKey_ = 0;
+    quint64 previewedTimestamp_ = 0;
 };
 
 }  // namespace mv70

@@ -1,0 +1,213 @@
+// Start-up's serial steps, the port and speed choice, and the failures
+// around them, on real pseudo-terminals; a missing path stands for a port
+// that cannot be opened.
+
+#include <QMessageBox>
+#include <QtTest>
+
+#include "form_fixture.h"
+#include "window/layout.h"
+
+using namespace mv70;
+
+namespace {
+
+void choose(FormOnPty &f, const char *option) { QTest::mouseClick(f->control(option), Qt::LeftButton); }
+
+}  // namespace
+
+class TestPorts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() {
+        qunsetenv("MV70_COM1");
+        qunsetenv("MV70_COM2");
+    }
+    void startupOpensCom1At19200();
+    void com1ChoiceReopensAndSendsNothing();
+    void choosingCom2MovesThePort();
+    void speedIsKeptAcrossAPortChange();
+    void failedChoiceWarnsAndFallsBack();
+    void speedChoiceWhileClosed();
+    void startupFailureShowsTheWindowAndWarns();
+    void secondCopyIsToldThePortIsInUse();
+    void closingTheWindowReleasesThePort();
+    void lostLineIsToldOnceAndAChoiceReopens();
+    void warningBoxIsPlainWithOneButton();
+};
+
+void TestPorts::startupOpensCom1At19200() {
+    FormOnPty f;
+    QVERIFY(f->MSComm1.PortOpen());
+    QCOMPARE(f->MSComm1.CommPort(), 1);
+    QCOMPARE(f->MSComm1.Settings(), QStringLiteral("19200,N,8,1"));
+    QCOMPARE(f->PortSettings, QStringLiteral("19200,N,8,1"));
+    QCOMPARE(f.com1.baudRate(), 19200);
+    QVERIFY(f->Option1->isChecked());
+    QVERIFY(qobject_cast<QRadioButton *>(f->control("Option9"))->isChecked());
+    QVERIFY(f->Frame8->isHidden());
+    QCOMPARE(f->clientHeight(), window::CompactHeight.client);
+    for (const QTimer *timer : {&f->Timer1, &f->Timer2, &f->Timer3, &f->Timer4})
+        QVERIFY(!timer->isActive());
+    QVERIFY(f.warnings.isEmpty());
+    QCOMPARE(f.sendMarkerAndRead(f.com1), QByteArray("MARK\r"));  // start-up sends nothing
+}
+
+void TestPorts::com1ChoiceReopensAndSendsNothing() {
+    FormOnPty f;
+    f->show();
+    f->Command33_Click();
+    choose(f, "Option1");
+    QVERIFY(f->MSComm1.PortOpen());
+    QCOMPARE(f->MSComm1.CommPort(), 1);
+    QVERIFY(f->Frame8->isHidden());
+    QVERIFY(f->Timer3.isActive());  // its tick will hide the hidden panel
+    QCOMPARE(f.sendMarkerAndRead(f.com1), QByteArray("MARK\r"));
+}
+
+void TestPorts::choosingCom2MovesThePort() {
+    FormOnPty f;
+    f->show();
+    f->Command33_Click();
+    choose(f, "Option2");
+    QVERIFY(f->MSComm1.PortOpen());
+    QCOMPARE(f->MSComm1.CommPort(), 2);
+    QCOMPARE(f.sendMarkerAndRead(f.com2), QByteArray("MARK\r"));
+    QVERIFY(!f->Option1->isChecked());
+}
+
+void TestPorts::speedIsKeptAcrossAPortChange() {
+    FormOnPty f;
+    f->show();
+    f->Command33_Click();
+    choose(f, "Option10");  // 9600
+    QCOMPARE(f->PortSettings, QStringLiteral("9600,N,8,1"));
+    QCOMPARE(f.com1.baudRate(), 9600);  // the open port at once
+    QVERIFY(f->MSComm1.PortOpen());
+    QVERIFY(f->Frame8->isHidden());
+    f->Command33_Click();
+    choose(f, "Option2");
+    QCOMPARE(f.com2.baudRate(), 9600);
+    QCOMPARE(f->MSComm1.Settings(), QStringLiteral("9600,N,8,1"));
+}
+
+void TestPorts::failedChoiceWarnsAndFallsBack() {
+    FormOnPty f;
+    f->show();
+    qputenv("MV70_COM2", missingDevice());
+    f->Command33_Click();
+    choose(f, "Option2");
+    QCOMPARE(f.warnings.size(), 1);
+    QVERIFY2(f.warnings.first().contains(QString::fromLatin1(missingDevice())), qPrintable(f.warnings.first()));
+    QVERIFY(!f->MSComm1.PortOpen());
+    QCOMPARE(f->MSComm1.CommPort(), 1);  // the fallback
+    QVERIFY(qobject_cast<QRadioButton *>(f->control("Option2"))->isChecked());  // marks stay
+    QVERIFY(!f->Frame8->isHidden());                                             // and so does the panel
+
+    // The port was closed by the failure: the next choice opens it.
+    choose(f, "Option1");
+    QCOMPARE(f.warnings.size(), 1);
+    QVERIFY(f->MSComm1.PortOpen());
+    QCOMPARE(f->MSComm1.CommPort(), 1);
+    QVERIFY(f->Frame8->isHidden());
+    QCOMPARE(f.sendMarkerAndRead(f.com1), QByteArray("MARK\r"));
+}
+
+void TestPorts::speedChoiceWhileClosed() {
+    FormOnPty f;
+    QVERIFY(f->MSComm1.setPortOpen(false));
+    f->show();
+    f->Command33_Click();
+    choose(f, "Option10");
+    QCOMPARE(f->PortSettings, QStringLiteral("9600,N,8,1"));
+    QCOMPARE(f->MSComm1.Settings(), QStringLiteral("9600,N,8,1"));
+    QVERIFY(!f->MSComm1.PortOpen());
+    QVERIFY(f.warnings.isEmpty());
+    QVERIFY(f->Frame8->isHidden());
+}
+
+void TestPorts::startupFailureShowsTheWindowAndWarns() {
+    FormOnPty f(false);
+    qputenv("MV70_COM1", missingDevice());
+    f->Form_Load();
+    f->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+    QTRY_COMPARE_WITH_TIMEOUT(f.warnings.size(), 1, 5000);  // once the window is up
+    QVERIFY(f.warnings.first().contains(QString::fromLatin1(missingDevice())));
+    QVERIFY(!f->MSComm1.PortOpen());
+    QVERIFY(!f->Option1->isChecked());
+    QCOMPARE(f->clientHeight(), window::CompactHeight.client);
+
+    // A command now tells the operator on the STATUS line; nothing breaks.
+    qobject_cast<QPushButton *>(f->control("Command17"))->click();
+    QVERIFY(f->Label22->text().contains("not open"));
+
+    // With the adapter back, choosing COM1 opens it.
+    qputenv("MV70_COM1", f.com1.path().toLocal8Bit());
+    f->Command33_Click();
+    choose(f, "Option1");
+    QVERIFY(f->MSComm1.PortOpen());
+    QCOMPARE(f->MSComm1.Settings(), QStringLiteral("19200,N,8,1"));
+    QCOMPARE(f.sendMarkerAndRead(f.com1), QByteArray("MARK\r"));
+}
+
+void TestPorts::secondCopyIsToldThePortIsInUse() {
+    FormOnPty first;
+    Form1 second;
+    QStringList warnings;
+    second.showWarning = [&](const QString &d) { warnings << d; };
+    second.Form_Load();
+    QTRY_COMPARE_WITH_TIMEOUT(warnings.size(), 1, 5000);
+    QVERIFY2(warnings.first().contains("in use"), qPrintable(warnings.first()));
+    QVERIFY(!second.MSComm1.PortOpen());
+    QVERIFY(first->MSComm1.PortOpen());
+    QCOMPARE(first.sendMarkerAndRead(first.com1), QByteArray("MARK\r"));
+}
+
+void TestPorts::closingTheWindowReleasesThePort() {
+    FormOnPty f;
+    f->show();
+    f->close();
+    QVERIFY(!f->MSComm1.PortOpen());
+    serial::MSComm other;
+    QVERIFY(other.setPortOpen(true));  // the device is free again
+}
+
+void TestPorts::lostLineIsToldOnceAndAChoiceReopens() {
+    FormOnPty f;
+    f->show();
+    f.com1.hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(!f->MSComm1.PortOpen(), 5000);
+    QVERIFY2(f->Label22->text().contains("lost"), qPrintable(f->Label22->text()));
+    QVERIFY(f.warnings.isEmpty());  // no box from the error path
+
+    PtyPeer replacement;
+    qputenv("MV70_COM1", replacement.path().toLocal8Bit());
+    f->Command33_Click();
+    choose(f, "Option1");
+    QVERIFY(f->MSComm1.PortOpen());
+    QCOMPARE(f.sendMarkerAndRead(replacement), QByteArray("MARK\r"));
+}
+
+void TestPorts::warningBoxIsPlainWithOneButton() {
+    Form1 form;  // with its own, modal box
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        seen = true;
+        QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(box->windowTitle(), QStringLiteral("OLVA   MV70  CONTROL   Ver.1.40"));
+        QCOMPARE(box->textFormat(), Qt::PlainText);
+        QCOMPARE(box->text(), QStringLiteral("<b>COM9</b> & more"));
+        QCOMPARE(box->buttons().size(), 1);
+        QCOMPARE(box->standardButtons(), QMessageBox::Ok);
+        box->accept();
+    });
+    form.showWarning(QStringLiteral("<b>COM9</b> & more"));
+    QVERIFY(seen);
+}
+
+QTEST_MAIN(TestPorts)
+#include "test_ports.moc"
