@@ -22,3 +22,5 @@ mv70_need_packages() {
 # What every build needs.
 MV70_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
                      fonts-ipafont-gothic qt6-qpa-plugins)
+# The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+MV70_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
