@@ -3,6 +3,7 @@
 // that cannot be opened.
 
 #include <QMessageBox>
+#include <QProcess>
 #include <QtTest>
 
 #include "form_fixture.h"
@@ -152,17 +153,25 @@ void TestPorts::startupFailureShowsTheWindowAndWarns() {
     QCOMPARE(f.sendMarkerAndRead(f.com1), QByteArray("MARK\r"));
 }
 
+// A second copy of the program, in a process of its own, on the port the
+// first copy holds.
 void TestPorts::secondCopyIsToldThePortIsInUse() {
     FormOnPty first;
-    Form1 second;
-    QStringList warnings;
-    second.showWarning = [&](const QString &d) { warnings << d; };
-    second.Form_Load();
-    QTRY_COMPARE_WITH_TIMEOUT(warnings.size(), 1, 5000);
-    QVERIFY2(warnings.first().contains("in use"), qPrintable(warnings.first()));
-    QVERIFY(!second.MSComm1.PortOpen());
+    QProcess second;
+    second.setProcessChannelMode(QProcess::MergedChannels);
+    second.start(QStringLiteral(MV70_SECOND_COPY), {});
+    QVERIFY(second.waitForFinished(30000));
+    const QString told = QString::fromLocal8Bit(second.readAll());
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY2(told.contains("in use") && told.contains(first.com1.path()) && told.contains("port closed"),
+             qPrintable(told));
+
+    // The first copy goes on undisturbed, both ways.
     QVERIFY(first->MSComm1.PortOpen());
     QCOMPARE(first.sendMarkerAndRead(first.com1), QByteArray("MARK\r"));
+    first.com1.write("00\r");
+    QTRY_COMPARE_WITH_TIMEOUT(first->RxBuffer, QStringLiteral("00\r"), 5000);
+    QVERIFY(first.warnings.isEmpty());
 }
 
 void TestPorts::closingTheWindowReleasesThePort() {
@@ -181,6 +190,11 @@ void TestPorts::lostLineIsToldOnceAndAChoiceReopens() {
     QTRY_VERIFY_WITH_TIMEOUT(!f->MSComm1.PortOpen(), 5000);
     QVERIFY2(f->Label22->text().contains("lost"), qPrintable(f->Label22->text()));
     QVERIFY(f.warnings.isEmpty());  // no box from the error path
+
+    // The window goes on answering; a command says the port is not open.
+    qobject_cast<QPushButton *>(f->control("Command17"))->click();
+    QVERIFY2(f->Label22->text().contains("not open"), qPrintable(f->Label22->text()));
+    QVERIFY(f.warnings.isEmpty());
 
     PtyPeer replacement;
     qputenv("MV70_COM1", replacement.path().toLocal8Bit());

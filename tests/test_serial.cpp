@@ -1,6 +1,8 @@
 // The serial component over real pseudo-terminals.
 
+#include <QAbstractEventDispatcher>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QtTest>
 
 #include "pty_peer.h"
@@ -209,18 +211,62 @@ void TestSerial::secondOpenOfTheSameDeviceIsRefused() {
     QCOMPARE(peer.read(4), QByteArray("C01\r"));
 }
 
+namespace {
+
+// Wake-ups of the event loop while it runs for `ms` with nothing of its own
+// to do. An idle loop sleeps until its one timer; a loop fed by a storm of
+// notifications wakes thousands of times.
+int wakeUpsWhileIdle(int ms) {
+    int wakeUps = 0;
+    auto *dispatcher = QAbstractEventDispatcher::instance();
+    const auto counter = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++wakeUps; });
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(counter);
+    return wakeUps;
+}
+
+}  // namespace
+
+// The far end goes away while the port is open. Qt reports that as a storm
+// of errors on every pass of the loop unless the port is closed at once.
 void TestSerial::hangUpClosesThePortOnce() {
     auto peer = std::make_unique<PtyPeer>();
     qputenv("MV70_COM1", peer->path().toLocal8Bit());
     MSComm comm;
     QVERIFY(comm.setPortOpen(true));
+    auto *port = comm.findChild<QSerialPort *>();
+    QVERIFY(port);
+    QSignalSpy errors(port, &QSerialPort::errorOccurred);
     QSignalSpy lost(&comm, &MSComm::lineLost);
+    QSignalSpy received(&comm, &MSComm::OnComm);
     peer->hangUp();
     QTRY_VERIFY_WITH_TIMEOUT(!comm.PortOpen(), 5000);
     QCOMPARE(lost.size(), 1);
     QVERIFY(!lost.first().first().toString().isEmpty());
-    QTest::qWait(100);  // no storm of further reports once it is closed
+    const qsizetype errorsAtLoss = errors.size();
+
+    // Nothing is left that could report again, and nothing reports again.
+    for (const QSocketNotifier *notifier : port->findChildren<QSocketNotifier *>())
+        QVERIFY(!notifier->isEnabled());
+    const int wakeUps = wakeUpsWhileIdle(300);
+    QVERIFY2(wakeUps < 50, qPrintable(QStringLiteral("%1 wake-ups in 300 ms").arg(wakeUps)));
+    QCOMPARE(errors.size(), errorsAtLoss);
+    qsizetype fatal = 0;
+    for (const QList<QVariant> &error : errors)
+        fatal += error.first().value<QSerialPort::SerialPortError>() != QSerialPort::NoError;
+    QCOMPARE(fatal, 1);  // the first fatal report was the last
     QCOMPARE(lost.size(), 1);
+    QVERIFY(received.isEmpty());
+    QCOMPARE(comm.Input(), QString());
+
+    // A new opening on a device that is there again works as before.
+    PtyPeer replacement;
+    qputenv("MV70_COM1", replacement.path().toLocal8Bit());
+    QVERIFY(comm.setPortOpen(true));
+    QVERIFY(comm.setOutput(u"C00\r"));
+    QCOMPARE(replacement.read(4), QByteArray("C00\r"));
 }
 
 QTEST_GUILESS_MAIN(TestSerial)

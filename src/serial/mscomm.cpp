@@ -42,6 +42,8 @@ bool isFatal(QSerialPort::SerialPortError error) {
 }  // namespace
 
 MSComm::MSComm(QObject *parent) : QObject(parent) {
+    // A child, so that what the port reports can be watched from outside.
+    port_.setParent(this);
     connect(&port_, &QSerialPort::readyRead, this, [this] {
         commEvent_ = comEvReceive;
         emit OnComm();

@@ -54,6 +54,15 @@ QByteArray PtyPeer::readUntil(const QByteArray &marker, int timeoutMs) {
     return bytes;
 }
 
+QByteArray PtyPeer::readAvailable() {
+    QByteArray bytes;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(master_, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, n);
+    return bytes;
+}
+
 void PtyPeer::write(const QByteArray &bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {

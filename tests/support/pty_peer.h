@@ -21,6 +21,8 @@ public:
     // too. A command the test sends last serves as the marker that proves
     // nothing else was sent before it.
     QByteArray readUntil(const QByteArray &marker, int timeoutMs = 5000);
+    // Whatever the program has written so far; does not wait.
+    QByteArray readAvailable();
     void write(const QByteArray &bytes);
     // The line speed the program set, in bit/s (0 if unknown).
     int baudRate() const;
