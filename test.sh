@@ -1,11 +1,25 @@
 #!/usr/bin/env bash
-# Builds the program and runs every test, headless.
+# Builds the program and runs every test, headless: once as built for use,
+# once under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
+# fuzz run of the trace, the reply decoder and the settings parser.
+#   MV70_FUZZ_SECONDS   seconds per fuzz target (default 20)
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
-mv70_need_packages "${MV70_BUILD_PACKAGES[@]}"
+mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_FUZZ_PACKAGES[@]}"
+export QT_QPA_PLATFORM=offscreen
 
+echo "== Tests"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
 cmake --build build/test --parallel "$(nproc)"
-export QT_QPA_PLATFORM=offscreen
-ctest --test-dir build/test --output-on-failure --timeout 300
+ctest --test-dir build/test --output-on-failure --timeout 300 --parallel 2 --label-exclude soak
+
+echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DMV70_SANITIZE=ON >/dev/null
+cmake --build build/asan --parallel "$(nproc)"
+export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+ctest --test-dir build/asan --output-on-failure --timeout 600 --parallel 2 --label-exclude soak
+
+echo "== Fuzzing"
+scripts/fuzz.sh "${MV70_FUZZ_SECONDS:-20}"
