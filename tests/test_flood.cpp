@@ -161,7 +161,7 @@ void TestFlood::randomBytesAtLineRateWhileTheOperatorWorks() {
     QVERIFY(flood.expected.count("CR0\r") > 3);
 
     const qint64 endKiB = residentKiB();
-    qInfo("%lld bytes received in %lld ms; %lld command bytes sent; resident %lld KiB when the buffer "
+    qInfo("%lld bytes from the line in %lld ms; %lld bytes of commands reached the far end; resident %lld KiB when the buffer "
           "filled, %lld KiB at the end, peak %lld KiB",
           flood.written, flood.clock.elapsed(), qint64(flood.sent.size()), flood.steadyKiB, endKiB,
           residentKiB("VmHWM:"));
