@@ -25,10 +25,12 @@ for target in trace reply settings; do
     else
         result="FAILED (see $log and build/fuzz/crashes/)"
         status=1
+        grep -A 30 -m 1 -E '^==[0-9]+==ERROR|runtime error|deadly signal' "$log" >&2 || tail -n 30 "$log" >&2
     fi
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     time=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log")
-    edges=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
-    echo "fuzz_$target: ${runs:-?} executions in ${time:-?} s, coverage ${edges:-?} edges, $(ls "$work" | wc -l) corpus entries: $result"
+    edges=$( (grep -o 'cov: [0-9]*' "$log" || true) | tail -n 1 | cut -d' ' -f2)
+    corpus=$( (grep -o 'corp: [0-9]*' "$log" || true) | tail -n 1 | cut -d' ' -f2)
+    echo "fuzz_$target: ${runs:-?} executions in ${time:-?} s, coverage ${edges:-?} edges, corpus ${corpus:-?} inputs: $result"
 done
 exit $status
