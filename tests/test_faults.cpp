@@ -81,7 +81,8 @@ void TestFaults::sendingOnAVanishedLineIsToldOnce() {
     QVERIFY(!f->MSComm1.PortOpen());
     QCOMPARE(lost.size(), 1);
     QVERIFY2(f->Label22->text().contains("write failed"), qPrintable(f->Label22->text()));
-    QVERIFY(!f->Timer2.isActive());  // nothing was sent, so nothing is awaited
+    QVERIFY(f->Label11->text().isEmpty());  // nothing was sent: no trace, nothing awaited
+    QVERIFY(!f->Timer2.isActive());
     QCOMPARE(f->AwaitingReply, quint8(0));
     QTest::qWait(50);
     QCOMPARE(lost.size(), 1);
