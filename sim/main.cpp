@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <type_traits>
@@ -74,20 +75,6 @@ QByteArray shown(QByteArrayView bytes) {
 
 speed_t speedConstant(int baud) { return baud == 9600 ? B9600 : B19200; }
 
-int baudOf(speed_t speed) {
-    switch (speed) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
-    }
-}
-
 bool makeRaw(int fd, int baud) {
     termios attributes{};
     if (tcgetattr(fd, &attributes) != 0)
@@ -122,10 +109,10 @@ private:
             std::fprintf(stderr, "%s\n", line.constData());
     }
 
-    // The speed the panel has set on its end of the pseudo-terminal.
-    int panelSpeed() const {
+    // Whether the panel has set its end of the pseudo-terminal to our speed.
+    bool panelAtOurSpeed() const {
         termios attributes{};
-        return tcgetattr(slave_, &attributes) == 0 ? baudOf(cfgetospeed(&attributes)) : 0;
+        return tcgetattr(slave_, &attributes) == 0 && cfgetospeed(&attributes) == speedConstant(options_.baud);
     }
 
     void receive() {
@@ -136,9 +123,8 @@ private:
         for (const QByteArray &command : reader_.feed(QByteArrayView(buffer, n))) {
             // On a real line the two ends at different speeds hear each other
             // as noise: the projector understands nothing and stays silent.
-            if (const int speed = panelSpeed(); speed != options_.baud) {
-                log(shown(command) + " at " + QByteArray::number(speed) + " bit/s: not understood at "
-                    + QByteArray::number(options_.baud));
+            if (!panelAtOurSpeed()) {
+                log(shown(command) + " at another line speed: not understood");
                 continue;
             }
             const QByteArray reply = projector_.answer(command, clock_.elapsed());
@@ -213,120 +199,104 @@ private:
 };
 
 std::optional<Options> parse(const QCoreApplication &app) {
+    Options options;
+    // Numeric options: name, value name, help, range, where the value goes.
+    const auto into = [](auto &target) {
+        return [&target](qint64 value) { target = static_cast<std::remove_reference_t<decltype(target)>>(value); };
+    };
+    constexpr qint64 kTenMinutes = 600'000;
+    struct Number {
+        const char *name;
+        const char *valueName;
+        const char *help;
+        qint64 low, high;
+        std::function<void(qint64)> set;
+    };
+    const Number numbers[] = {
+        {"countdown", "ms", "Count-down after power on, in ms (default 3000).", 0, kTenMinutes,
+         into(options.model.countDownMs)},
+        {"cooling", "ms", "Cooling-down after power off, in ms (default 3000).", 0, kTenMinutes,
+         into(options.model.coolingDownMs)},
+        {"lamp-hours", "hours", "Lamp hours at start (default 1234).", 0, 99'999, into(options.model.lampHours)},
+        {"hour", "ms", "Lamp-on time that counts as one lamp hour, in ms (default 3600000).", 1, 3'600'000,
+         into(options.model.msPerLampHour)},
+        {"pressure", "hPa", "Air pressure the sensor reads, in hPa (default 1013).", 0, 7000,
+         into(options.model.pressureHpa)},
+        {"delay", "ms", "Wait before each reply, in ms (default 0).", 0, kTenMinutes, into(options.delayMs)},
+        {"split", "n", "Send replies in pieces of <n> bytes (default: whole).", 0, 1000, into(options.split)},
+        {"gap", "ms", "Gap between pieces, in ms (default 50).", 0, kTenMinutes, into(options.gapMs)},
+        {"noise-period", "ms", "Time between bursts of noise, in ms (default 250).", 1, kTenMinutes,
+         into(options.noisePeriodMs)},
+        {"seed", "n", "Seed of the noise, for a repeatable run.", 0, std::numeric_limits<quint32>::max(),
+         [&](qint64 value) { options.seed = static_cast<quint32>(value); }},
+    };
+    const auto option = [](const char *name, const char *help, const char *valueName = nullptr) {
+        return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+                                  valueName ? QString::fromLatin1(valueName) : QString());
+    };
+    const QCommandLineOption link = option("link", "Also make <path> a symlink to the device.", "path");
+    const QCommandLineOption baud = option("baud", "Line speed: 19200 (default) or 9600.", "bit/s");
+    const QCommandLineOption reversal =
+        option("reversal", "Picture reversal: 11 normal (default), 10, 01 or 00.", "code");
+    const QCommandLineOption lampMode = option("lamp-mode", "Lamps in use: dual (default), no1 or no2.", "mode");
+    const QCommandLineOption silent = option("silent", "Never answer.");
+    const QCommandLineOption noise = option("noise", "Send random bytes (0x00 to 0xFF) between replies.");
+    const QCommandLineOption verbose(QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
+                                     QStringLiteral("Log every command and reply on standard error."));
+
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A simulated MV70 projector on a pseudo-terminal. Prints the device path for the panel "
         "(MV70_COM1=<path> mv70-control) and answers its commands until it is stopped."));
     parser.addHelpOption();
-    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Also make <path> a symlink to the device."),
-                                  QStringLiteral("path"));
-    const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Line speed: 19200 (default) or 9600."),
-                                  QStringLiteral("bit/s"));
-    const QCommandLineOption countDown(QStringLiteral("countdown"),
-                                       QStringLiteral("Count-down after power on, in ms (default 3000)."),
-                                       QStringLiteral("ms"));
-    const QCommandLineOption cooling(QStringLiteral("cooling"),
-                                     QStringLiteral("Cooling-down after power off, in ms (default 3000)."),
-                                     QStringLiteral("ms"));
-    const QCommandLineOption lampHours(QStringLiteral("lamp-hours"),
-                                       QStringLiteral("Lamp hours at start (default 1234)."), QStringLiteral("hours"));
-    const QCommandLineOption hour(QStringLiteral("hour"),
-                                  QStringLiteral("Lamp-on time that counts as one lamp hour, in ms (default 3600000)."),
-                                  QStringLiteral("ms"));
-    const QCommandLineOption reversal(QStringLiteral("reversal"),
-                                      QStringLiteral("Picture reversal: 11 normal (default), 10, 01 or 00."),
-                                      QStringLiteral("code"));
-    const QCommandLineOption lampMode(QStringLiteral("lamp-mode"),
-                                      QStringLiteral("Lamps in use: dual (default), no1 or no2."),
-                                      QStringLiteral("mode"));
-    const QCommandLineOption pressure(QStringLiteral("pressure"),
-                                      QStringLiteral("Air pressure the sensor reads, in hPa (default 1013)."),
-                                      QStringLiteral("hPa"));
-    const QCommandLineOption delay(QStringLiteral("delay"), QStringLiteral("Wait before each reply, in ms (default 0)."),
-                                   QStringLiteral("ms"));
-    const QCommandLineOption split(QStringLiteral("split"),
-                                   QStringLiteral("Send replies in pieces of <n> bytes (default: whole)."),
-                                   QStringLiteral("n"));
-    const QCommandLineOption gap(QStringLiteral("gap"), QStringLiteral("Gap between pieces, in ms (default 50)."),
-                                 QStringLiteral("ms"));
-    const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Never answer."));
-    const QCommandLineOption noise(QStringLiteral("noise"),
-                                   QStringLiteral("Send random bytes (0x00 to 0xFF) between replies."));
-    const QCommandLineOption noisePeriod(QStringLiteral("noise-period"),
-                                         QStringLiteral("Time between bursts of noise, in ms (default 250)."),
-                                         QStringLiteral("ms"));
-    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the noise, for a repeatable run."),
-                                  QStringLiteral("n"));
-    const QCommandLineOption verbose(QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
-                                     QStringLiteral("Log every command and reply on standard error."));
-    parser.addOptions({link, baud, countDown, cooling, lampHours, hour, reversal, lampMode, pressure, delay, split, gap,
-                       silent, noise, noisePeriod, seed, verbose});
+    parser.addOptions({link, baud, reversal, lampMode, silent, noise, verbose});
+    for (const Number &number : numbers)
+        parser.addOption(option(number.name, number.help, number.valueName));
     parser.process(app);
-    if (!parser.positionalArguments().isEmpty()) {
-        complain(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
-        return std::nullopt;
-    }
 
     bool ok = true;
-    const auto number = [&](const QCommandLineOption &option, qint64 low, qint64 high, auto &target) {
-        if (!ok || !parser.isSet(option))
-            return;
-        bool parsed = false;
-        const qint64 value = parser.value(option).toLongLong(&parsed);
-        if (!parsed || value < low || value > high) {
-            complain(QStringLiteral("--%1 takes a number from %2 to %3").arg(option.names().constLast()).arg(low).arg(high));
-            ok = false;
-            return;
-        }
-        target = static_cast<std::remove_reference_t<decltype(target)>>(value);
+    const auto refuse = [&](const QString &why) {
+        complain(why);
+        ok = false;
     };
-    Options options;
-    constexpr qint64 kTenMinutes = 600'000;
+    if (!parser.positionalArguments().isEmpty())
+        refuse(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    for (const Number &number : numbers) {
+        const QString name = QString::fromLatin1(number.name);
+        if (!parser.isSet(name))
+            continue;
+        bool parsed = false;
+        const qint64 value = parser.value(name).toLongLong(&parsed);
+        if (parsed && value >= number.low && value <= number.high)
+            number.set(value);
+        else
+            refuse(QStringLiteral("--%1 takes a number from %2 to %3").arg(name).arg(number.low).arg(number.high));
+    }
     if (parser.isSet(baud)) {
         options.baud = parser.value(baud).toInt();
-        if (options.baud != 9600 && options.baud != 19200) {
-            complain(QStringLiteral("--baud takes 19200 or 9600"));
-            ok = false;
-        }
-    }
-    number(countDown, 0, kTenMinutes, options.model.countDownMs);
-    number(cooling, 0, kTenMinutes, options.model.coolingDownMs);
-    number(lampHours, 0, 99'999, options.model.lampHours);
-    number(hour, 1, 3'600'000, options.model.msPerLampHour);
-    number(pressure, 0, 7000, options.model.pressureHpa);
-    number(delay, 0, kTenMinutes, options.delayMs);
-    number(split, 0, 1000, options.split);
-    number(gap, 0, kTenMinutes, options.gapMs);
-    number(noisePeriod, 1, kTenMinutes, options.noisePeriodMs);
-    if (parser.isSet(seed)) {
-        quint32 value = 0;
-        number(seed, 0, std::numeric_limits<quint32>::max(), value);
-        options.seed = value;
+        if (options.baud != 9600 && options.baud != 19200)
+            refuse(QStringLiteral("--baud takes 19200 or 9600"));
     }
     if (parser.isSet(reversal)) {
         options.model.reversal = parser.value(reversal).toLatin1();
-        if (!QList<QByteArray>{"11", "10", "01", "00"}.contains(options.model.reversal)) {
-            complain(QStringLiteral("--reversal takes 11, 10, 01 or 00"));
-            ok = false;
-        }
+        if (!QList<QByteArray>{"11", "10", "01", "00"}.contains(options.model.reversal))
+            refuse(QStringLiteral("--reversal takes 11, 10, 01 or 00"));
     }
     if (parser.isSet(lampMode)) {
         const QString mode = parser.value(lampMode);
-        if (mode == QLatin1String("dual")) {
+        if (mode == u"dual")
             options.model.lampMode = LampMode::Dual;
-        } else if (mode == QLatin1String("no1")) {
+        else if (mode == u"no1")
             options.model.lampMode = LampMode::No1;
-        } else if (mode == QLatin1String("no2")) {
+        else if (mode == u"no2")
             options.model.lampMode = LampMode::No2;
-        } else {
-            complain(QStringLiteral("--lamp-mode takes dual, no1 or no2"));
-            ok = false;
-        }
+        else
+            refuse(QStringLiteral("--lamp-mode takes dual, no1 or no2"));
     }
+    options.link = parser.value(link);
     options.silent = parser.isSet(silent);
     options.noise = parser.isSet(noise);
     options.verbose = parser.isSet(verbose);
-    options.link = parser.value(link);
     if (!ok)
         return std::nullopt;
     return options;
