@@ -15,6 +15,8 @@ headless=false
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     headless=true
     mv70_need_packages "${MV70_HEADLESS_PACKAGES[@]}"
+elif [ -z "${DISPLAY:-}" ]; then
+    mv70_need_packages qt6-wayland  # a Wayland session without X: Qt's Wayland plugin
 fi
 
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
