@@ -58,7 +58,8 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work
 children+=("$!")
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { cat "$work/xvfb.log" >&2; echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
 export XDG_RUNTIME_DIR="$work"
 
 QT_QPA_PLATFORM=xcb "$panel" "$@" &
@@ -80,7 +81,7 @@ for _ in $(seq 50); do
 done
 
 shot="$PWD/build/mv70-status.png"
-for attempt in 1 2 3; do
+for _ in 1 2 3; do
     xdotool mousemove --window "$window" "${status_button[@]}" click 1
     # The STATUS line shows the reading for a second after the query.
     sleep 0.3
