@@ -94,25 +94,25 @@ QByteArray Projector::answer(QByteArrayView command, qint64 nowMs) {
     advanceTo(nowMs);
     if (QByteArray reply = query(command); !reply.isEmpty())
         return reply;
-    if (operate(command, nowMs))
+    if (operate(command))
         return QByteArray(1, kAck);
     return kError;
 }
 
-bool Projector::operate(QByteArrayView command, qint64 nowMs) {
+bool Projector::operate(QByteArrayView command) {
     if (is(command, "C00")) {
         if (power_ == Power::Standby) {
             power_ = Power::CountDown;
-            stateEndsMs_ = nowMs + settings_.countDownMs;
-            advanceTo(nowMs);  // a count-down of 0 ms is over at once
+            stateEndsMs_ = clockMs_ + settings_.countDownMs;
+            advanceTo(clockMs_);  // a count-down of 0 ms is over at once
         }
         return true;
     }
     if (is(command, "C01")) {
         if (power_ == Power::On || power_ == Power::CountDown) {
             power_ = Power::CoolingDown;
-            stateEndsMs_ = nowMs + settings_.coolingDownMs;
-            advanceTo(nowMs);
+            stateEndsMs_ = clockMs_ + settings_.coolingDownMs;
+            advanceTo(clockMs_);
         }
         return true;
     }

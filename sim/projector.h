@@ -56,7 +56,7 @@ private:
     void advanceTo(qint64 nowMs);
     void runFor(qint64 ms);
     bool lampLit() const { return power_ == Power::CountDown || power_ == Power::On; }
-    bool operate(QByteArrayView command, qint64 nowMs);
+    bool operate(QByteArrayView command);
     QByteArray query(QByteArrayView command) const;
 
     ProjectorSettings settings_;
