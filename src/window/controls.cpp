@@ -11,13 +11,26 @@ MonitorLine::MonitorLine(QWidget *parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(1);
     setAutoFillBackground(true);
+    repaintTimer_.setSingleShot(true);
+    repaintTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&repaintTimer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
 
 void MonitorLine::setText(const QString &text) {
     if (text == text_)
         return;
     text_ = text;
-    update();
+    repaintSoon();
+}
+
+void MonitorLine::repaintSoon() {
+    if (repaintTimer_.isActive())
+        return;  // the held-back repaint will show this text too
+    const qint64 since = sinceLastPaint_.isValid() ? sinceLastPaint_.elapsed() : kMinRepaintIntervalMs;
+    if (since >= kMinRepaintIntervalMs)
+        update();
+    else
+        repaintTimer_.start(static_cast<int>(kMinRepaintIntervalMs - since));
 }
 
 void MonitorLine::setTextColour(const QColor &colour) {
@@ -27,6 +40,7 @@ void MonitorLine::setTextColour(const QColor &colour) {
 }
 
 void MonitorLine::paintEvent(QPaintEvent *event) {
+    sinceLastPaint_.start();
     QFrame::paintEvent(event);
     if (text_.isEmpty())
         return;

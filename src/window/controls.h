@@ -1,10 +1,12 @@
 #pragma once
 // The few controls that Qt's own widgets do not cover as the window needs.
 
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QString>
+#include <QTimer>
 
 namespace mv70::window {
 
@@ -12,10 +14,20 @@ namespace mv70::window {
 // It keeps the whole text it is given, however long, and lays out only the
 // part that fits, so that a long receive trace costs no more to show than a
 // short one.
+//
+// A line that keeps changing, as the RXD line does while the projector
+// talks without pause, is repainted at most once every
+// kMinRepaintIntervalMs: a change after a quiet spell is painted at once,
+// the changes that follow it within that time together at its end. The text
+// itself is always the newest.
 class MonitorLine : public QFrame {
     Q_OBJECT
 
 public:
+    // Far shorter than a screen's frame, and short enough that a reply
+    // arriving in pieces is complete on screen a few ms after its last piece.
+    static constexpr int kMinRepaintIntervalMs = 4;
+
     explicit MonitorLine(QWidget *parent = nullptr);
 
     void setText(const QString &text);
@@ -26,7 +38,11 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void repaintSoon();
+
     QString text_;
+    QElapsedTimer sinceLastPaint_;
+    QTimer repaintTimer_;  // a repaint held back until the interval is over
 };
 
 // A push button whose caption wraps onto more lines when it does not fit on
