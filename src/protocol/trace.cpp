@@ -86,12 +86,6 @@ QChar *writeTokens(QStringView text, QChar *out) {
     return out;
 }
 
-void appendTokens(QString &trace, QStringView text) {
-    const qsizetype start = trace.size();
-    trace.resize(start + traceLength(text));
-    writeTokens(text, trace.data() + start);
-}
-
 }  // namespace
 
 QString renderTrace(QStringView text) {
@@ -128,12 +122,22 @@ const QString &IncrementalTrace::render(const QString &text) {
     }
 
     if (dropped < 0) {
-        trace_ = renderTrace(now);
+        spare_ = renderTrace(now);
     } else {
-        trace_.remove(1, traceLength(before.first(dropped)));
-        appendTokens(trace_, now.sliced(before.size() - dropped));
+        // Written into the spare trace, which nobody shows any more: a long
+        // trace is copied once and its memory reused, not allocated anew.
+        const QStringView kept = QStringView(trace_).sliced(1 + traceLength(before.first(dropped)));
+        const QStringView added = now.sliced(before.size() - dropped);
+        spare_.resize(1 + kept.size() + traceLength(added));
+        QChar *out = spare_.data();
+        *out++ = u' ';
+        writeTokens(added, std::copy(kept.begin(), kept.end(), out));
     }
-    text_ = text;
+    trace_.swap(spare_);
+    // A copy of our own: sharing the caller's text would make its next
+    // append copy it.
+    text_.resize(text.size());
+    std::copy(text.begin(), text.end(), text_.data());
     return trace_;
 }
 

@@ -21,8 +21,9 @@ public:
     const QString &render(const QString &text);
 
 private:
-    QString text_;                      // the text last rendered
+    QString text_;                         // the text last rendered
     QString trace_ = QStringLiteral(" ");  // its trace
+    QString spare_;                        // the trace before it, written over next
 };
 
 }  // namespace mv70
