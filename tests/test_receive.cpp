@@ -42,6 +42,7 @@ private slots:
     void receiveBufferKeepsTheNewestCharacters();
     void everyByteIsShown();
     void aLineThatKeepsChangingEndsPaintedWithItsNewestText();
+    void onlyAChangeWithinWhatFitsRepaintsTheLine();
 };
 
 void TestReceive::replyInTwoPiecesIsShownAsItGrows() {
@@ -204,6 +205,28 @@ void TestReceive::aLineThatKeepsChangingEndsPaintedWithItsNewestText() {
     receive(f, "\r");
     QTRY_VERIFY_WITH_TIMEOUT(rxd.paints > before, 5000);
     QCOMPARE(rxd.painted, f->Label12->text());
+}
+
+// A long trace growing at its end changes nothing the operator can see;
+// losing its first characters does.
+void TestReceive::onlyAChangeWithinWhatFitsRepaintsTheLine() {
+    FormOnPty f;
+    f->Form_KeyDown(Qt::Key_J, Form1::kCtrlMask);
+    f->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+    PaintWatch rxd(f->Label12);
+    const QString longTrace = renderTrace(QString(5000, u'0'));
+    f->Label12->setText(longTrace);
+    QTRY_COMPARE_WITH_TIMEOUT(rxd.painted, longTrace, 5000);
+
+    const int paints = rxd.paints;
+    f->Label12->setText(longTrace + QStringLiteral("1 "));
+    QTest::qWait(50);
+    QCOMPARE(rxd.paints, paints);
+    QCOMPARE(f->Label12->text(), longTrace + QStringLiteral("1 "));  // the text is the newest all the same
+
+    f->Label12->setText(QStringLiteral(" 1") + longTrace);
+    QTRY_COMPARE_WITH_TIMEOUT(rxd.painted, QStringLiteral(" 1") + longTrace, 5000);
 }
 
 QTEST_MAIN(TestReceive)

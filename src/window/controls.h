@@ -15,18 +15,23 @@ namespace mv70::window {
 // part that fits, so that a long receive trace costs no more to show than a
 // short one.
 //
-// A line that keeps changing, as the RXD line does while the projector
-// talks without pause, is repainted at most once every
-// kMinRepaintIntervalMs: a change after a quiet spell is painted at once,
-// the changes that follow it within that time together at its end. The text
-// itself is always the newest.
+// Repaints are bundled, since a line can change far more often than a
+// screen shows: the RXD line changes at every receive event, up to some two
+// thousand times a second while the projector talks without pause. A change
+// after a quiet spell is painted at once; the changes that follow within
+// kMinRepaintIntervalMs of a repaint are painted together when it is over,
+// so that a reply arriving in pieces is complete on screen a few ms after
+// its last piece. A line that has kept changing for kSteadyAfterMs is
+// repainted once every kSteadyRepaintIntervalMs, a screen's frame. The text
+// itself is always the newest, and a change beyond the part that fits asks
+// for no repaint at all.
 class MonitorLine : public QFrame {
     Q_OBJECT
 
 public:
-    // Far shorter than a screen's frame, and short enough that a reply
-    // arriving in pieces is complete on screen a few ms after its last piece.
     static constexpr int kMinRepaintIntervalMs = 4;
+    static constexpr int kSteadyAfterMs = 100;
+    static constexpr int kSteadyRepaintIntervalMs = 16;
 
     explicit MonitorLine(QWidget *parent = nullptr);
 
@@ -38,10 +43,15 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    QRect textArea() const;
+    QStringView visiblePart(const QString &text) const;
     void repaintSoon();
+    void repaintNow();
 
     QString text_;
-    QElapsedTimer sinceLastPaint_;
+    QElapsedTimer sinceRepaint_;  // since the last repaint was asked for
+    QElapsedTimer sinceChange_;   // since the last change of what fits
+    QElapsedTimer changingFor_;   // since the changes began without a quiet spell
     QTimer repaintTimer_;  // a repaint held back until the interval is over
 };
 
