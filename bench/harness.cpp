@@ -586,7 +586,7 @@ void costStream(int seconds, bool dataBand) {
                              "characters and stays there. Measured as for idle.")
                   .arg(ms(kByteMs19200, 3))
                   .arg(seconds)
-                  .arg(dataBand ? QStringLiteral("The data band open, so that the RXD line is painted at every change,")
+                  .arg(dataBand ? QStringLiteral("The data band open, so that the RXD line is on screen,")
                                 : QStringLiteral("The window at its compact height, as it starts (the monitor lines are out of view),")),
               w, startPeak, extra);
     goal(dataBand ? QStringLiteral("Cost under a stream") : QStringLiteral("Cost under a stream, compact window"), QStringLiteral("under 10 % of a core"),

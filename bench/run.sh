@@ -12,7 +12,7 @@ if [ "${1:-}" = "--quick" ]; then
     seconds=3 repeat_seconds=2 press_samples=10 reply_samples=5 startup_runs=4
 fi
 
-build=build/bench
+build=build/bench-release
 echo "Building the benchmark (Release) in $build ..." >&2
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" --parallel 2 --target mv70-bench mv70-startup-probe bench_trace >/dev/null
