@@ -22,3 +22,11 @@ mv70_need_packages() {
 # What every build needs.
 MV70_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
                      fonts-ipafont-gothic qt6-qpa-plugins)
+
+# What run.sh needs on a machine without a display: a virtual X server, a way
+# to press keys and click in it, and a screenshot.
+MV70_HEADLESS_PACKAGES=(xvfb xdotool imagemagick)
+
+# What packing the .deb needs (CPack's DEB generator asks dpkg-shlibdeps and
+# file which libraries the programs link).
+MV70_PACKAGE_PACKAGES=(dpkg-dev file)

@@ -1,7 +1,12 @@
 // The serial component over real pseudo-terminals.
 
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 #include "pty_peer.h"
 #include "serial/line_settings.h"
@@ -29,6 +34,7 @@ private slots:
     void failuresCarryADescription();
     void secondOpenOfTheSameDeviceIsRefused();
     void hangUpClosesThePortOnce();
+    void noPermissionNamesTheDialoutGroup();
 };
 
 void TestSerial::settingsParsed_data() {
@@ -221,6 +227,40 @@ void TestSerial::hangUpClosesThePortOnce() {
     QVERIFY(!lost.first().first().toString().isEmpty());
     QTest::qWait(100);  // no storm of further reports once it is closed
     QCOMPARE(lost.size(), 1);
+}
+
+void TestSerial::noPermissionNamesTheDialoutGroup() {
+    if (::geteuid() == 0) {
+        // Root opens any device, so the case is made as an ordinary user: this
+        // very test, run again as "nobody".
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("running as root and setpriv is missing: cannot try as an ordinary user");
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                              QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                              QString::fromLatin1(QTest::currentTestFunction())});
+        QVERIFY(child.waitForFinished(30000));
+        const QByteArray output = child.readAll();
+        if (output.startsWith("setpriv:"))
+            QSKIP(qPrintable(QStringLiteral("cannot change to an ordinary user here: ") + QString::fromLocal8Bit(output)));
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+        return;
+    }
+    // A device its owner may neither read nor write, as /dev/ttyS0 is to a
+    // user outside the dialout group.
+    QTemporaryDir dir;
+    QFile device(dir.filePath(QStringLiteral("ttyS0")));
+    QVERIFY(device.open(QIODevice::WriteOnly));
+    device.close();
+    QVERIFY(device.setPermissions({}));
+    qputenv("MV70_COM1", device.fileName().toLocal8Bit());
+    MSComm comm;
+    const auto outcome = comm.setPortOpen(true);
+    QVERIFY(!outcome);
+    QVERIFY2(outcome.description().contains(u"no permission") && outcome.description().contains(u"dialout"),
+             qPrintable(outcome.description()));
 }
 
 QTEST_GUILESS_MAIN(TestSerial)

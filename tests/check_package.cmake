@@ -1,0 +1,50 @@
+# Installs the build into a scratch prefix and packs it as a .deb: the files
+# a desktop needs are in place, and the package names what it runs on.
+# Usage: cmake -DBUILD_DIR=... -DWORK_DIR=... -P check_package.cmake
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${ARGN} failed:\n${output}")
+  endif()
+  set(output "${output}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${WORK_DIR}/prefix")
+foreach(installed bin/mv70-control bin/mv70-sim share/applications/mv70-control.desktop
+                  share/icons/hicolor/64x64/apps/mv70-control.png)
+  if(NOT EXISTS "${WORK_DIR}/prefix/${installed}")
+    message(FATAL_ERROR "cmake --install did not install ${installed}")
+  endif()
+endforeach()
+file(READ "${WORK_DIR}/prefix/share/applications/mv70-control.desktop" entry)
+foreach(line "Exec=mv70-control" "Icon=mv70-control")
+  string(FIND "${entry}" "\n${line}\n" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "the desktop entry lacks ${line}")
+  endif()
+endforeach()
+
+run(cpack --config "${BUILD_DIR}/CPackConfig.cmake" -B "${WORK_DIR}/deb")
+file(GLOB packages "${WORK_DIR}/deb/mv70-control_*.deb")
+list(LENGTH packages count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "cpack made ${count} packages:\n${output}")
+endif()
+run(dpkg-deb --field ${packages} Depends)
+foreach(dependency libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 fonts-ipafont-gothic)
+  string(FIND "${output}" "${dependency}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "the package does not depend on ${dependency}: ${output}")
+  endif()
+endforeach()
+run(dpkg-deb --contents ${packages})
+foreach(packed ./usr/bin/mv70-control ./usr/bin/mv70-sim ./usr/share/applications/mv70-control.desktop
+               ./usr/share/icons/hicolor/64x64/apps/mv70-control.png)
+  string(FIND "${output}" " ${packed}\n" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "the package lacks ${packed}:\n${output}")
+  endif()
+endforeach()
