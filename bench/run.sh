@@ -128,7 +128,7 @@ describe() {
     echo "- Virtualisation: ${virt:-none detected}"
     echo "- System: $(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r)"
     echo "- Qt $qt (Debian packages), g++ $gxx, Release build; window on the xcb platform under Xvfb $DISPLAY"
-    echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet HEAD 2>/dev/null || echo ' (with changes not committed)')"
+    echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet HEAD -- . ':!bench/RESULTS.md' 2>/dev/null || echo ' (with changes not committed)')"
 }
 
 {
