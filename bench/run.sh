@@ -157,6 +157,24 @@ describe() {
     echo "|---|---|---|---|"
     awk -F'|' '{ printf "| %s | %s | %s | %s |\n", $2, $3, $4, $5 }' "$work/goals"
     echo
+    cat <<'NOTES'
+What limits the figures, as far as this benchmark and profiling found:
+
+- Repeat jitter. Qt's default event dispatcher on Linux (GLib's main loop) waits for a timer in
+  whole milliseconds, rounded up, so a tick comes up to about 1 ms after its due time and two
+  intervals in a row can differ by nearly that much on an idle machine; the repeat timer keeps
+  its grid, so the mean period stays within a fraction of a per cent and nothing drifts. The
+  program's rows are to be read against the bare-timer baseline, taken in the same process
+  seconds later: where the baseline's jitter is as high, the machine (load, scheduling of a
+  shared virtual machine) set it: the baseline makes the same write per tick as the program and
+  none of its other steps.
+- Cost under a stream. The peer sends each byte in a write of its own, so the window takes one
+  receive event per byte (about 1900 a second); a real adapter delivers bytes in bunches, and
+  fewer events cost less. What each event costs is mostly the event loop's own poll and read;
+  the trace is brought up to date incrementally, and the RXD line is repainted only when what it
+  shows changes, at most once a screen frame while the line keeps changing.
+
+NOTES
     cat "$work/body.md"
 } >bench/RESULTS.md
 echo "Wrote bench/RESULTS.md" >&2
