@@ -41,6 +41,8 @@ private slots:
     void pressureOutOfRangeIsShownAndTheProgramGoesOn();
     void receiveBufferKeepsTheNewestCharacters();
     void everyByteIsShown();
+    void aLineThatKeepsChangingEndsPaintedWithItsNewestText();
+    void onlyAChangeWithinWhatFitsRepaintsTheLine();
 };
 
 void TestReceive::replyInTwoPiecesIsShownAsItGrows() {
@@ -162,6 +164,69 @@ void TestReceive::everyByteIsShown() {
     for (int b = 0; b < 256; ++b)
         expected += renderTrace(QString(QChar(char16_t(b)))).mid(1);
     QCOMPARE(f->Label12->text(), expected);
+}
+
+namespace {
+
+// Remembers the text of the last paint of one monitor line.
+struct PaintWatch : QObject {
+    window::MonitorLine *line;
+    QString painted;
+    int paints = 0;
+    explicit PaintWatch(window::MonitorLine *watched) : line(watched) { line->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::Paint) {
+            painted = line->text();
+            ++paints;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+// Repaints of a line that changes quickly are held back and bundled; the
+// newest text is painted all the same, after a burst as after a lone change.
+void TestReceive::aLineThatKeepsChangingEndsPaintedWithItsNewestText() {
+    FormOnPty f;
+    f->Form_KeyDown(Qt::Key_J, Form1::kCtrlMask);  // the data band with the monitor lines
+    f->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+    PaintWatch rxd(f->Label12);
+    for (char c : QByteArray("0123456789ABCDEF0123456789")) {
+        receive(f, QByteArray(1, c));
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(rxd.painted, f->Label12->text(), 5000);
+    QCOMPARE(rxd.painted, renderTrace(f->RxBuffer));
+
+    QTest::qWait(2 * window::MonitorLine::kMinRepaintIntervalMs);
+    const int before = rxd.paints;
+    receive(f, "\r");
+    QTRY_VERIFY_WITH_TIMEOUT(rxd.paints > before, 5000);
+    QCOMPARE(rxd.painted, f->Label12->text());
+}
+
+// A long trace growing at its end changes nothing the operator can see;
+// losing its first characters does.
+void TestReceive::onlyAChangeWithinWhatFitsRepaintsTheLine() {
+    FormOnPty f;
+    f->Form_KeyDown(Qt::Key_J, Form1::kCtrlMask);
+    f->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+    PaintWatch rxd(f->Label12);
+    const QString longTrace = renderTrace(QString(5000, u'0'));
+    f->Label12->setText(longTrace);
+    QTRY_COMPARE_WITH_TIMEOUT(rxd.painted, longTrace, 5000);
+
+    const int paints = rxd.paints;
+    f->Label12->setText(longTrace + QStringLiteral("1 "));
+    QTest::qWait(50);
+    QCOMPARE(rxd.paints, paints);
+    QCOMPARE(f->Label12->text(), longTrace + QStringLiteral("1 "));  // the text is the newest all the same
+
+    f->Label12->setText(QStringLiteral(" 1") + longTrace);
+    QTRY_COMPARE_WITH_TIMEOUT(rxd.painted, QStringLiteral(" 1") + longTrace, 5000);
 }
 
 QTEST_MAIN(TestReceive)

@@ -11,6 +11,8 @@ private slots:
     void tokens_data();
     void tokens();
     void everyCodeHasOneToken();
+    void incrementalEqualsFullAtEverySplit();
+    void incrementalFollowsABoundedReceiveBuffer();
 };
 
 void TestTrace::tokens_data() {
@@ -53,6 +55,60 @@ void TestTrace::everyCodeHasOneToken() {
             QFAIL(qPrintable(QStringLiteral("code %1 renders as \"%2\"").arg(code).arg(token)));
         const bool printable = code >= 0x20 && code <= 0x7A;
         QCOMPARE(token.size() == 2 && token[0].unicode() == code && token[1] == u' ', printable);
+    }
+}
+
+namespace {
+
+// One character of every token kind, a blank, a character beyond "z" and
+// a pair of UTF-16 units.
+const QString kMixed = QString::fromUtf8("C0 z{\x06\x14\r\n\x01\xC3\xBF\xF0\x9F\x98\x80" "A");
+
+}  // namespace
+
+// Whatever the last text was, the next one's trace is the full rendering:
+// growing at the end, losing characters at the start, both, or neither.
+void TestTrace::incrementalEqualsFullAtEverySplit() {
+    const qsizetype n = kMixed.size();
+    for (qsizetype drop = 0; drop <= n; ++drop) {
+        for (qsizetype end = drop; end <= n; ++end) {
+            for (qsizetype start = 0; start <= n; ++start) {
+                mv70::IncrementalTrace trace;
+                trace.render(kMixed.left(start));
+                const QString next = kMixed.sliced(drop, end - drop);
+                if (trace.render(next) != mv70::renderTrace(next))
+                    QFAIL(qPrintable(QStringLiteral("from [0,%1) to [%2,%3)").arg(start).arg(drop).arg(end)));
+            }
+        }
+    }
+}
+
+// The receive buffer's own life: pieces appended, the oldest characters cut
+// at a bound, emptied now and then, once in a while replaced outright. Texts
+// that repeat themselves match the old text in more than one place.
+void TestTrace::incrementalFollowsABoundedReceiveBuffer() {
+    QRandomGenerator random(8);
+    const QString alphabets[] = {QStringLiteral("00\r"), QStringLiteral("a"), kMixed, QStringLiteral("ab\x14")};
+    for (const QString &alphabet : alphabets) {
+        mv70::IncrementalTrace trace;
+        QString buffer;
+        const qsizetype bound = 40;
+        for (int step = 0; step < 3000; ++step) {
+            const quint32 roll = random.bounded(100);
+            if (roll < 2) {
+                buffer.clear();
+            } else if (roll < 4) {
+                buffer = alphabet.repeated(3).mid(random.bounded(alphabet.size()), random.bounded(30));
+            } else {
+                const qsizetype length = random.bounded(1, 12);
+                for (qsizetype i = 0; i < length; ++i)
+                    buffer += alphabet[random.bounded(alphabet.size())];
+                if (buffer.size() > bound)
+                    buffer.remove(0, buffer.size() - bound);
+            }
+            if (trace.render(buffer) != mv70::renderTrace(buffer))
+                QFAIL(qPrintable(QStringLiteral("step %1 of alphabet \"%2\"").arg(step).arg(alphabet)));
+        }
     }
 }
 

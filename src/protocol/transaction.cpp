@@ -23,7 +23,7 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
     }
 
     // 2, 4. The trace of everything received, then the decoder reads it back.
-    Label12->setText(renderTrace(text));
+    Label12->setText(rxTrace_.render(text));
     const Reading reading = decodeReply(LastCommand, CommandPrefix, Label12->text(), PressureValue);
     switch (reading.outcome) {
     case Reading::Outcome::NoMatch:

@@ -11,12 +11,44 @@ MonitorLine::MonitorLine(QWidget *parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(1);
     setAutoFillBackground(true);
+    repaintTimer_.setSingleShot(true);
+    repaintTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&repaintTimer_, &QTimer::timeout, this, &MonitorLine::repaintNow);
 }
 
 void MonitorLine::setText(const QString &text) {
-    if (text == text_)
-        return;
+    // Only the part that fits is painted: a change beyond it, such as a
+    // long receive trace growing at its end, needs no repaint.
+    const bool seenChange = visiblePart(text) != visiblePart(text_);
     text_ = text;
+    if (seenChange)
+        repaintSoon();
+}
+
+QRect MonitorLine::textArea() const { return contentsRect().adjusted(1, 0, -1, 0); }
+
+QStringView MonitorLine::visiblePart(const QString &text) const {
+    // No glyph is narrower than a pixel, so this many characters always
+    // fill the line; the rest lies beyond its right edge.
+    return QStringView(text).left(textArea().width() + 1);
+}
+
+void MonitorLine::repaintSoon() {
+    if (!sinceChange_.isValid() || sinceChange_.elapsed() >= kSteadyRepaintIntervalMs)
+        changingFor_.start();  // after a quiet spell
+    sinceChange_.start();
+    if (repaintTimer_.isActive())
+        return;  // the held-back repaint will show this text too
+    const int interval = changingFor_.elapsed() >= kSteadyAfterMs ? kSteadyRepaintIntervalMs : kMinRepaintIntervalMs;
+    const qint64 since = sinceRepaint_.isValid() ? sinceRepaint_.elapsed() : interval;
+    if (since >= interval)
+        repaintNow();
+    else
+        repaintTimer_.start(static_cast<int>(interval - since));
+}
+
+void MonitorLine::repaintNow() {
+    sinceRepaint_.start();
     update();
 }
 
@@ -31,13 +63,10 @@ void MonitorLine::paintEvent(QPaintEvent *event) {
     if (text_.isEmpty())
         return;
     QPainter painter(this);
-    const QRect area = contentsRect().adjusted(1, 0, -1, 0);
+    const QRect area = textArea();
     painter.setClipRect(area);
     painter.setPen(palette().color(QPalette::WindowText));
-    // No glyph is narrower than a pixel, so this many characters always
-    // fill the line; the rest lies beyond its right edge.
-    const QString visible = text_.left(area.width() + 1);
-    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, visible);
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, visiblePart(text_).toString());
 }
 
 void CaptionButton::paintEvent(QPaintEvent *event) {

@@ -1,10 +1,12 @@
 #pragma once
 // The few controls that Qt's own widgets do not cover as the window needs.
 
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QString>
+#include <QTimer>
 
 namespace mv70::window {
 
@@ -12,10 +14,25 @@ namespace mv70::window {
 // It keeps the whole text it is given, however long, and lays out only the
 // part that fits, so that a long receive trace costs no more to show than a
 // short one.
+//
+// Repaints are bundled, since a line can change far more often than a
+// screen shows: the RXD line changes at every receive event, up to some two
+// thousand times a second while the projector talks without pause. A change
+// after a quiet spell is painted at once; the changes that follow within
+// kMinRepaintIntervalMs of a repaint are painted together when it is over,
+// so that a reply arriving in pieces is complete on screen a few ms after
+// its last piece. A line that has kept changing for kSteadyAfterMs is
+// repainted once every kSteadyRepaintIntervalMs, a screen's frame. The text
+// itself is always the newest, and a change beyond the part that fits asks
+// for no repaint at all.
 class MonitorLine : public QFrame {
     Q_OBJECT
 
 public:
+    static constexpr int kMinRepaintIntervalMs = 4;
+    static constexpr int kSteadyAfterMs = 100;
+    static constexpr int kSteadyRepaintIntervalMs = 16;
+
     explicit MonitorLine(QWidget *parent = nullptr);
 
     void setText(const QString &text);
@@ -26,7 +43,16 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    QRect textArea() const;
+    QStringView visiblePart(const QString &text) const;
+    void repaintSoon();
+    void repaintNow();
+
     QString text_;
+    QElapsedTimer sinceRepaint_;  // since the last repaint was asked for
+    QElapsedTimer sinceChange_;   // since the last change of what fits
+    QElapsedTimer changingFor_;   // since the changes began without a quiet spell
+    QTimer repaintTimer_;  // a repaint held back until the interval is over
 };
 
 // A push button whose caption wraps onto more lines when it does not fit on

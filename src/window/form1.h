@@ -21,6 +21,7 @@
 
 #include "commands/command_table.h"
 #include "protocol/controller_state.h"
+#include "protocol/trace.h"
 #include "serial/mscomm.h"
 #include "serial/port_choice.h"
 #include "window/controls.h"
@@ -118,6 +119,8 @@ private:
     void stopEverything();
 
     QHash<QByteArray, QWidget *> controls_;
+    // The receive trace, rendered only as far as the receive buffer is new.
+    IncrementalTrace rxTrace_;
     int clientHeight_ = 0;
     // Set when the port was closed by a failure (a failed opening or a lost
     // line): the next port choice opens the chosen port.
