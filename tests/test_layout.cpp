@@ -19,8 +19,8 @@ QRect inForm(const Form1 &form, const QWidget *widget) {
 }
 
 // The top-level container of a control: the band it lies in.
-const ControlSpec &outermost(const ControlSpec &spec) {
-    const ControlSpec *s = &spec;
+const ControlSpec &outermost(const ControlSpec &row) {
+    const ControlSpec *s = &row;
     while (s->parent)
         s = findControl(s->parent);
     return *s;
@@ -51,14 +51,14 @@ private slots:
 void TestLayout::everyControlExistsInItsContainer() {
     FormOnPty f;
     QSet<QString> names;
-    for (const ControlSpec &spec : kControls) {
-        QWidget *widget = f->control(spec.name);
-        QVERIFY2(widget, spec.name.data());
-        QVERIFY2(!names.contains(widget->objectName()), spec.name.data());
+    for (const ControlSpec &row : kControls) {
+        QWidget *widget = f->control(row.name);
+        QVERIFY2(widget, row.name.data());
+        QVERIFY2(!names.contains(widget->objectName()), row.name.data());
         names.insert(widget->objectName());
-        QWidget *expectedParent = spec.parent ? f->control(spec.parent) : f.form.get();
+        QWidget *expectedParent = row.parent ? f->control(row.parent) : f.form.get();
         QCOMPARE(widget->parentWidget(), expectedParent);
-        switch (spec.kind) {
+        switch (row.kind) {
         case Kind::Button: QVERIFY(qobject_cast<QPushButton *>(widget)); break;
         case Kind::Option: QVERIFY(qobject_cast<QRadioButton *>(widget)); break;
         case Kind::TextBox: QVERIFY(qobject_cast<QLineEdit *>(widget)); break;
@@ -75,18 +75,18 @@ void TestLayout::everyControlExistsInItsContainer() {
 
 void TestLayout::controlsInFramesLieInsideTheirFrame() {
     FormOnPty f;
-    for (const ControlSpec &spec : kControls) {
-        if (!spec.parent)
+    for (const ControlSpec &row : kControls) {
+        if (!row.parent)
             continue;
-        const QWidget *widget = f->control(spec.name);
+        const QWidget *widget = f->control(row.name);
         QVERIFY2(QRect(QPoint(0, 0), widget->parentWidget()->size()).contains(widget->geometry()),
-                 spec.name.data());
+                 row.name.data());
     }
     // Every top-level control lies inside the full client area.
     f->setClientHeight(FullHeight.client);
-    for (const ControlSpec &spec : kControls)
-        if (!spec.parent)
-            QVERIFY2(f->rect().contains(f->control(spec.name)->geometry()), spec.name.data());
+    for (const ControlSpec &row : kControls)
+        if (!row.parent)
+            QVERIFY2(f->rect().contains(f->control(row.name)->geometry()), row.name.data());
 }
 
 void TestLayout::windowAndTimersAsStored() {
@@ -113,18 +113,18 @@ void TestLayout::compactHeightShowsTheMainAreaOnly() {
     FormOnPty f;
     QCOMPARE(f->clientHeight(), CompactHeight.client);
     QCOMPARE(f->height(), 332);
-    for (const ControlSpec &spec : kControls) {
-        const QRect r = inForm(*f, f->control(spec.name));
-        const std::string_view band = outermost(spec).name;
-        const bool lower = outermost(spec).top >= 4920;
-        if (spec.name == "Frame9") {
+    for (const ControlSpec &row : kControls) {
+        const QRect r = inForm(*f, f->control(row.name));
+        const std::string_view band = outermost(row).name;
+        const bool lower = outermost(row).top >= 4920;
+        if (row.name == "Frame9") {
             // Only the top of its border shows: 60 twips.
             QVERIFY(r.top() < f->height());
             QCOMPARE(f->height() - r.top(), twipsToPixels(60));
         } else if (lower || band == "Frame9") {
-            QVERIFY2(r.top() >= f->height(), spec.name.data());
+            QVERIFY2(r.top() >= f->height(), row.name.data());
         } else {
-            QVERIFY2(r.bottom() < f->height(), spec.name.data());
+            QVERIFY2(r.bottom() < f->height(), row.name.data());
         }
     }
 }
@@ -144,16 +144,16 @@ void TestLayout::armedHeightShowsTheDataBandAndTheTopOfFrame14() {
 void TestLayout::fullHeightShowsEverything() {
     FormOnPty f;
     f->setClientHeight(FullHeight.client);
-    for (const ControlSpec &spec : kControls)
-        QVERIFY2(inForm(*f, f->control(spec.name)).bottom() < f->height(), spec.name.data());
+    for (const ControlSpec &row : kControls)
+        QVERIFY2(inForm(*f, f->control(row.name)).bottom() < f->height(), row.name.data());
 }
 
 void TestLayout::tabOrderFollowsTheTabIndex() {
     FormOnPty f;
     std::vector<std::pair<int, QWidget *>> expected;
-    for (const ControlSpec &spec : kControls)
-        if (spec.kind == Kind::Button || spec.kind == Kind::Option || spec.kind == Kind::TextBox)
-            expected.emplace_back(spec.tab, f->control(spec.name));
+    for (const ControlSpec &row : kControls)
+        if (row.kind == Kind::Button || row.kind == Kind::Option || row.kind == Kind::TextBox)
+            expected.emplace_back(row.tab, f->control(row.name));
     std::ranges::sort(expected);
     QCOMPARE(expected.front().second->objectName(), QStringLiteral("Command17"));
     QCOMPARE(f->focusWidget(), expected.front().second);
@@ -194,10 +194,10 @@ void TestLayout::labelsLieBeneathAndThePortPanelAbove() {
             int firstWindowed = INT_MAX;
             const QObjectList children = parent->children();
             for (int i = 0; i < children.size(); ++i) {
-                const ControlSpec *spec = findControl(children[i]->objectName().toStdString());
-                if (!spec)
+                const ControlSpec *row = findControl(children[i]->objectName().toStdString());
+                if (!row)
                     continue;
-                if (spec->kind == Kind::Label || spec->kind == Kind::Image)
+                if (row->kind == Kind::Label || row->kind == Kind::Image)
                     lastStatic = std::max(lastStatic, i);
                 else
                     firstWindowed = std::min(firstWindowed, i);
@@ -216,14 +216,14 @@ void TestLayout::labelsLieBeneathAndThePortPanelAbove() {
 
 void TestLayout::captionsAgreeWithTheCommandTable() {
     for (const OneShotButton &button : kOneShotButtons) {
-        const ControlSpec *spec = findControl(button.control);
-        QVERIFY2(spec && spec->kind == Kind::Button, button.control.data());
-        QCOMPARE(QString::fromUtf8(spec->caption), QStringView(button.caption).toString());
+        const ControlSpec *row = findControl(button.control);
+        QVERIFY2(row && row->kind == Kind::Button, button.control.data());
+        QCOMPARE(QString::fromUtf8(row->caption), QStringView(button.caption).toString());
     }
     for (const HoldButton &button : kHoldButtons) {
-        const ControlSpec *spec = findControl(button.control);
-        QVERIFY2(spec && spec->kind == Kind::Button, button.control.data());
-        QCOMPARE(QString::fromUtf8(spec->caption), QStringView(button.caption).toString());
+        const ControlSpec *row = findControl(button.control);
+        QVERIFY2(row && row->kind == Kind::Button, button.control.data());
+        QCOMPARE(QString::fromUtf8(row->caption), QStringView(button.caption).toString());
     }
 }
 

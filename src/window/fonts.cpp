@@ -15,11 +15,11 @@ void registerFontSubstitutes() {
     Q_UNUSED(registered);
 }
 
-QFont fontFor(const FontSpec &spec) {
-    QFont font(QString::fromUtf8(spec.face == Face::PGothic ? kPGothicFamily : kGothicFamily));
-    font.setPixelSize(pointsToPixels(spec.points));
-    font.setWeight(spec.bold ? QFont::Bold : QFont::Normal);
-    font.setStyleHint(spec.face == Face::PGothic ? QFont::SansSerif : QFont::Monospace);
+QFont fontFor(const FontSpec &style) {
+    QFont font(QString::fromUtf8(style.face == Face::PGothic ? kPGothicFamily : kGothicFamily));
+    font.setPixelSize(pointsToPixels(style.points));
+    font.setWeight(style.bold ? QFont::Bold : QFont::Normal);
+    font.setStyleHint(style.face == Face::PGothic ? QFont::SansSerif : QFont::Monospace);
     return font;
 }
 

@@ -13,7 +13,7 @@ namespace mv70::window {
 void registerFontSubstitutes();
 
 // The font of a control; sizes follow the geometry (points at 96 dpi).
-QFont fontFor(const FontSpec &spec);
+QFont fontFor(const FontSpec &style);
 
 inline constexpr const char *kGothicFamily = "ＭＳ ゴシック";
 inline constexpr const char *kPGothicFamily = "ＭＳ Ｐゴシック";

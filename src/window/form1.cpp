@@ -75,14 +75,14 @@ QWidget *Form1::control(std::string_view name) const {
 
 void Form1::buildControls() {
     std::vector<std::pair<int, QWidget *>> tabOrder;
-    for (const ControlSpec &spec : kControls) {
-        QWidget *parent = spec.parent ? control(spec.parent) : this;
+    for (const ControlSpec &row : kControls) {
+        QWidget *parent = row.parent ? control(row.parent) : this;
         Q_ASSERT(parent);
-        const QString caption = QString::fromUtf8(spec.caption);
+        const QString caption = QString::fromUtf8(row.caption);
         QWidget *widget = nullptr;
         QPalette::ColorRole backRole = QPalette::Window;
         QPalette::ColorRole textRole = QPalette::WindowText;
-        switch (spec.kind) {
+        switch (row.kind) {
         case Kind::Frame: {
             auto *frame = new QFrame(parent);
             frame->setFrameStyle(QFrame::Box | QFrame::Sunken);  // etched
@@ -90,7 +90,7 @@ void Form1::buildControls() {
             break;
         }
         case Kind::Label:
-            if (spec.sunken) {
+            if (row.sunken) {
                 auto *line = new MonitorLine(parent);
                 line->setText(caption);
                 widget = line;
@@ -98,21 +98,21 @@ void Form1::buildControls() {
                 auto *label = new QLabel(parent);
                 label->setTextFormat(Qt::PlainText);
                 label->setText(caption);
-                const Qt::Alignment horizontal = spec.align == Align::Centre ? Qt::AlignHCenter
-                                               : spec.align == Align::Right ? Qt::AlignRight
+                const Qt::Alignment horizontal = row.align == Align::Centre ? Qt::AlignHCenter
+                                               : row.align == Align::Right ? Qt::AlignRight
                                                                             : Qt::AlignLeft;
                 label->setAlignment(horizontal | Qt::AlignTop);
                 widget = label;
             }
             break;
         case Kind::Button:
-            widget = findHold(spec.name) ? new HoldPushButton(caption, parent) : new CaptionButton(caption, parent);
+            widget = findHold(row.name) ? new HoldPushButton(caption, parent) : new CaptionButton(caption, parent);
             backRole = QPalette::Button;
             textRole = QPalette::ButtonText;
             break;
         case Kind::Option: {
             auto *option = new QRadioButton(caption, parent);
-            option->setChecked(spec.marked);
+            option->setChecked(row.marked);
             widget = option;
             break;
         }
@@ -129,34 +129,34 @@ void Form1::buildControls() {
             break;
         }
         }
-        widget->setObjectName(QString::fromUtf8(spec.name.data(), static_cast<qsizetype>(spec.name.size())));
-        widget->setGeometry(twipsToPixels(spec.left), twipsToPixels(spec.top), twipsToPixels(spec.width),
-                            twipsToPixels(spec.height));
-        if (spec.kind == Kind::Image)
+        widget->setObjectName(QString::fromUtf8(row.name.data(), static_cast<qsizetype>(row.name.size())));
+        widget->setGeometry(twipsToPixels(row.left), twipsToPixels(row.top), twipsToPixels(row.width),
+                            twipsToPixels(row.height));
+        if (row.kind == Kind::Image)
             widget->resize(static_cast<QLabel *>(widget)->pixmap().size());  // natural size
 
         QPalette palette = widget->palette();
-        if (spec.back != kNoColour && spec.back != kButtonFace && spec.back != kTextBackground) {
-            palette.setColor(backRole, colourOf(spec.back));
-            if (spec.kind != Kind::Button)
+        if (row.back != kNoColour && row.back != kButtonFace && row.back != kTextBackground) {
+            palette.setColor(backRole, colourOf(row.back));
+            if (row.kind != Kind::Button)
                 widget->setAutoFillBackground(true);
         }
-        palette.setColor(textRole, colourOf(spec.text));
+        palette.setColor(textRole, colourOf(row.text));
         widget->setPalette(palette);
-        if (spec.font.face != Face::Window)
-            widget->setFont(fontFor(spec.font));
-        if (!spec.visible)
+        if (row.font.face != Face::Window)
+            widget->setFont(fontFor(row.font));
+        if (!row.visible)
             widget->hide();
-        if (takesFocus(spec.kind))
-            tabOrder.emplace_back(spec.tab, widget);
-        controls_.insert(QByteArray(spec.name.data(), static_cast<qsizetype>(spec.name.size())), widget);
+        if (takesFocus(row.kind))
+            tabOrder.emplace_back(row.tab, widget);
+        controls_.insert(QByteArray(row.name.data(), static_cast<qsizetype>(row.name.size())), widget);
     }
 
     // Labels and the logo lie beneath the windowed controls of their
     // container; the port panel lies above the COM button.
-    for (const ControlSpec &spec : kControls)
-        if (spec.kind == Kind::Label || spec.kind == Kind::Image)
-            control(spec.name)->lower();
+    for (const ControlSpec &row : kControls)
+        if (row.kind == Kind::Label || row.kind == Kind::Image)
+            control(row.name)->lower();
     control("Frame8")->raise();
 
     std::ranges::sort(tabOrder, {}, &std::pair<int, QWidget *>::first);
