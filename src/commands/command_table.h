@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+#include "protocol/timers.h"
+
 namespace mv70 {
 
 // Intervals of the reply window (Timer2) and the display hold (Timer4), in ms.
@@ -17,7 +19,8 @@ struct ReplyTiming {
     int displayHold;
 };
 
-inline constexpr ReplyTiming kStartTiming{500, 1000};    // at start, and after every release
+// At start, and after every release: the timers' start intervals.
+inline constexpr ReplyTiming kStartTiming{startInterval("Timer2"), startInterval("Timer4")};
 inline constexpr ReplyTiming kImageTiming{2000, 2500};   // picture modes and SEND
 inline constexpr ReplyTiming kSignalTiming{5000, 5500};  // signal types
 
@@ -30,66 +33,66 @@ enum class OneShotKind {
     MenuEntry,  // issue the code, then prepare the arrows: Timer1 200 ms, ArrowSpeedMode 1
 };
 
-inline constexpr int kMenuEntryRepeatPeriod = 200;
+// The arrows' repeat after a menu entry: Timer1's start interval.
+inline constexpr int kMenuEntryRepeatPeriod = startInterval("Timer1");
 
 struct OneShotButton {
-    std::string_view control;
-    std::u16string_view caption;
+    std::string_view control;  // its caption is the layout's
     std::u16string_view code;
     OneShotKind kind;
 };
 
 inline constexpr std::array kOneShotButtons = {
     // POWER
-    OneShotButton{"Command17", u"ON", u"C00", OneShotKind::Plain},
-    OneShotButton{"Command18", u"OFF", u"C01", OneShotKind::Plain},
+    OneShotButton{"Command17", u"C00", OneShotKind::Plain},
+    OneShotButton{"Command18", u"C01", OneShotKind::Plain},
     // INPUT MODE SET
-    OneShotButton{"Command27", u"PC1", u"C05", OneShotKind::Plain},
-    OneShotButton{"Command28", u"PC2", u"C06", OneShotKind::Plain},
-    OneShotButton{"Command29", u"Video", u"C07", OneShotKind::Plain},
+    OneShotButton{"Command27", u"C05", OneShotKind::Plain},
+    OneShotButton{"Command28", u"C06", OneShotKind::Plain},
+    OneShotButton{"Command29", u"C07", OneShotKind::Plain},
     // SOUND MUTE
-    OneShotButton{"Command19", u"ON", u"C0B", OneShotKind::Plain},
-    OneShotButton{"Command20", u"OFF", u"C0C", OneShotKind::Plain},
+    OneShotButton{"Command19", u"C0B", OneShotKind::Plain},
+    OneShotButton{"Command20", u"C0C", OneShotKind::Plain},
     // NO SHOW
-    OneShotButton{"Command21", u"ON", u"C0D", OneShotKind::Plain},
-    OneShotButton{"Command22", u"OFF", u"C0E", OneShotKind::Plain},
+    OneShotButton{"Command21", u"C0D", OneShotKind::Plain},
+    OneShotButton{"Command22", u"C0E", OneShotKind::Plain},
     // AV Size
-    OneShotButton{"Command31", u"Regular", u"C0F", OneShotKind::Plain},
-    OneShotButton{"Command32", u"Wide", u"C10", OneShotKind::Plain},
+    OneShotButton{"Command31", u"C0F", OneShotKind::Plain},
+    OneShotButton{"Command32", u"C10", OneShotKind::Plain},
     // MENU
-    OneShotButton{"Command23", u"ON", u"C1C", OneShotKind::MenuEntry},
-    OneShotButton{"Command24", u"OFF", u"C1D", OneShotKind::Plain},
+    OneShotButton{"Command23", u"C1C", OneShotKind::MenuEntry},
+    OneShotButton{"Command24", u"C1D", OneShotKind::Plain},
     // FREEZE
-    OneShotButton{"Command25", u"ON", u"C43", OneShotKind::Plain},
-    OneShotButton{"Command26", u"OFF", u"C44", OneShotKind::Plain},
+    OneShotButton{"Command25", u"C43", OneShotKind::Plain},
+    OneShotButton{"Command26", u"C44", OneShotKind::Plain},
     // picture-mode grid, rows top to bottom
-    OneShotButton{"Command4", u"STAND", u"C11", OneShotKind::Image},
-    OneShotButton{"Command10", u"REAL", u"C12", OneShotKind::Image},
-    OneShotButton{"Command11", u"CINEMA", u"C13", OneShotKind::Image},
-    OneShotButton{"Command39", u"IMAGE1", u"C14", OneShotKind::Image},
-    OneShotButton{"Command40", u"IMAGE2", u"C15", OneShotKind::Image},
-    OneShotButton{"Command41", u"IMAGE3", u"C16", OneShotKind::Image},
-    OneShotButton{"Command42", u"IMAGE4", u"C17", OneShotKind::Image},
-    OneShotButton{"Command12", u"B.Board", u"C18", OneShotKind::Image},
-    OneShotButton{"Command37", u"Dynamic", u"C19", OneShotKind::Image},
+    OneShotButton{"Command4", u"C11", OneShotKind::Image},
+    OneShotButton{"Command10", u"C12", OneShotKind::Image},
+    OneShotButton{"Command11", u"C13", OneShotKind::Image},
+    OneShotButton{"Command39", u"C14", OneShotKind::Image},
+    OneShotButton{"Command40", u"C15", OneShotKind::Image},
+    OneShotButton{"Command41", u"C16", OneShotKind::Image},
+    OneShotButton{"Command42", u"C17", OneShotKind::Image},
+    OneShotButton{"Command12", u"C18", OneShotKind::Image},
+    OneShotButton{"Command37", u"C19", OneShotKind::Image},
     // right-hand column
-    OneShotButton{"Command13", u"A-IMAGE", u"C89", OneShotKind::MenuEntry},
-    OneShotButton{"Command30", u"IMAGE", u"C27", OneShotKind::Plain},
-    OneShotButton{"Command14", u"P-TIMER", u"C8A", OneShotKind::Plain},
-    OneShotButton{"Command3", u"DISPLAY CLEAR", u"C1E", OneShotKind::Plain},
+    OneShotButton{"Command13", u"C89", OneShotKind::MenuEntry},
+    OneShotButton{"Command30", u"C27", OneShotKind::Plain},
+    OneShotButton{"Command14", u"C8A", OneShotKind::Plain},
+    OneShotButton{"Command3", u"C1E", OneShotKind::Plain},
     // query buttons of the data band
-    OneShotButton{"Command44", u"STATUS", u"CR0", OneShotKind::Plain},
-    OneShotButton{"Command45", u"MODE", u"CR1", OneShotKind::Plain},
-    OneShotButton{"Command46", u"L-TIME", u"CR3", OneShotKind::Plain},
-    OneShotButton{"Command47", u"SETTING", u"CR4", OneShotKind::Plain},
-    OneShotButton{"Command54", u"TEMP", u"CR6", OneShotKind::Plain},
+    OneShotButton{"Command44", u"CR0", OneShotKind::Plain},
+    OneShotButton{"Command45", u"CR1", OneShotKind::Plain},
+    OneShotButton{"Command46", u"CR3", OneShotKind::Plain},
+    OneShotButton{"Command47", u"CR4", OneShotKind::Plain},
+    OneShotButton{"Command54", u"CR6", OneShotKind::Plain},
     // service band
-    OneShotButton{"Command36", u"C02", u"C02", OneShotKind::Plain},
-    OneShotButton{"Command64", u"RGB", u"C50", OneShotKind::Signal},        // PC1
-    OneShotButton{"Command65", u"SCART RGB", u"C51", OneShotKind::Signal},  // PC1
-    OneShotButton{"Command66", u"Component", u"C54", OneShotKind::Signal},  // PC1
-    OneShotButton{"Command72", u"RGB", u"CF INPUT COMPUTER2 ANALOG", OneShotKind::Signal},  // PC2
-    OneShotButton{"Command82", u"Video", u"CF INPUT VIDEO VIDEO", OneShotKind::Signal},     // Video
+    OneShotButton{"Command36", u"C02", OneShotKind::Plain},
+    OneShotButton{"Command64", u"C50", OneShotKind::Signal},        // PC1
+    OneShotButton{"Command65", u"C51", OneShotKind::Signal},  // PC1
+    OneShotButton{"Command66", u"C54", OneShotKind::Signal},  // PC1
+    OneShotButton{"Command72", u"CF INPUT COMPUTER2 ANALOG", OneShotKind::Signal},  // PC2
+    OneShotButton{"Command82", u"CF INPUT VIDEO VIDEO", OneShotKind::Signal},     // Video
 };
 static_assert(kOneShotButtons.size() == 39);
 
@@ -107,30 +110,31 @@ inline constexpr std::array<std::u16string_view, 25> kRepeatCodes = {
 std::optional<std::u16string_view> repeatCodeText(quint8 repeatCode);
 
 struct HoldButton {
-    std::string_view control;
-    std::u16string_view caption;
-    quint8 repeatCode;
-    std::u16string_view code;  // the repeat table's code for repeatCode
+    std::string_view control;  // its caption is the layout's
+    quint8 repeatCode;         // the row of the repeat table: the code it sends
     bool arrow;                // arrows take their timing from ArrowSpeedMode
     int repeatPeriod;          // Timer1 interval set at the press (not for arrows)
     ReplyTiming timing;        // set just after the first send (not for arrows)
     bool dZoomRelease;         // release also sets Timer1 to 5 ms and ArrowSpeedMode to 3
+
+    // What the press sends: the same code as every repeat tick.
+    constexpr std::u16string_view code() const { return kRepeatCodes[repeatCode]; }
 };
 
 inline constexpr std::array kHoldButtons = {
-    HoldButton{"Command1", u"+", 1, u"C09", false, 250, {200, 245}, false},   // VOL
-    HoldButton{"Command2", u"-", 2, u"C0A", false, 250, {200, 245}, false},   // VOL
-    HoldButton{"Command15", u"+", 7, u"C20", false, 50, {25, 25}, false},     // Brightness
-    HoldButton{"Command35", u"-", 8, u"C21", false, 50, {25, 25}, false},     // Brightness
-    HoldButton{"Command48", u"+", 17, u"C30", false, 250, {200, 245}, true},  // D.Zoom
-    HoldButton{"Command49", u"-", 18, u"C31", false, 250, {200, 245}, true},  // D.Zoom
-    HoldButton{"Command50", u"+", 19, u"C8E", false, 250, {200, 245}, false}, // Keystone
-    HoldButton{"Command51", u"-", 20, u"C8F", false, 250, {200, 245}, false}, // Keystone
-    HoldButton{"Command6", u"SELECT", 13, u"C3F", false, 500, {200, 245}, false},
-    HoldButton{"Command5", u"↑", 3, u"C3C", true, 0, {}, false},
-    HoldButton{"Command7", u"↓", 4, u"C3D", true, 0, {}, false},
-    HoldButton{"Command9", u"←", 5, u"C3B", true, 0, {}, false},
-    HoldButton{"Command8", u"→", 6, u"C3A", true, 0, {}, false},
+    HoldButton{"Command1", 1, false, 250, {200, 245}, false},   // VOL
+    HoldButton{"Command2", 2, false, 250, {200, 245}, false},   // VOL
+    HoldButton{"Command15", 7, false, 50, {25, 25}, false},     // Brightness
+    HoldButton{"Command35", 8, false, 50, {25, 25}, false},     // Brightness
+    HoldButton{"Command48", 17, false, 250, {200, 245}, true},  // D.Zoom
+    HoldButton{"Command49", 18, false, 250, {200, 245}, true},  // D.Zoom
+    HoldButton{"Command50", 19, false, 250, {200, 245}, false}, // Keystone
+    HoldButton{"Command51", 20, false, 250, {200, 245}, false}, // Keystone
+    HoldButton{"Command6", 13, false, 500, {200, 245}, false},
+    HoldButton{"Command5", 3, true, 0, {}, false},
+    HoldButton{"Command7", 4, true, 0, {}, false},
+    HoldButton{"Command9", 5, true, 0, {}, false},
+    HoldButton{"Command8", 6, true, 0, {}, false},
 };
 
 inline constexpr int kDZoomReleaseRepeatPeriod = 5;
@@ -139,14 +143,14 @@ inline constexpr quint8 kDZoomReleaseArrowSpeedMode = 3;
 // Arrow timing by ArrowSpeedMode; other modes leave the intervals alone.
 std::optional<ReplyTiming> arrowTiming(quint8 arrowSpeedMode);
 
-// The code column must agree with the repeat table it mirrors.
-constexpr bool holdCodesAgree() {
+// Every press-and-hold button sends a row of the repeat table.
+constexpr bool holdRowsExist() {
     for (const HoldButton &button : kHoldButtons)
-        if (button.repeatCode >= kRepeatCodes.size() || kRepeatCodes[button.repeatCode] != button.code)
+        if (button.repeatCode == 0 || button.repeatCode >= kRepeatCodes.size())
             return false;
     return true;
 }
-static_assert(holdCodesAgree());
+static_assert(holdRowsExist());
 
 const OneShotButton *findOneShot(std::string_view control);
 const HoldButton *findHold(std::string_view control);

@@ -11,6 +11,7 @@
 #include <climits>
 #include <vector>
 
+#include "protocol/timers.h"
 #include "window/fonts.h"
 #include "window/layout.h"
 
