@@ -79,7 +79,7 @@ QByteArray MSComm::encodeOutput(QStringView text) {
 QString MSComm::decodeInput(QByteArrayView bytes) { return QString::fromLatin1(bytes); }
 
 QString MSComm::portLabel() const {
-    return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(devicePath(commPort_));
+    return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(device());
 }
 
 CommOutcome MSComm::setCommPort(int port) {
@@ -119,7 +119,7 @@ CommOutcome MSComm::setSettings(const QString &settings) {
 bool MSComm::PortOpen() const { return port_.isOpen(); }
 
 QString MSComm::describeOpenFailure() const {
-    const QString path = devicePath(commPort_);
+    const QString path = device();
     switch (port_.error()) {
     case QSerialPort::DeviceNotFoundError:
         return QStringLiteral("COM%1: no such device %2").arg(commPort_).arg(path);
@@ -148,7 +148,7 @@ CommOutcome MSComm::setPortOpen(bool open) {
 
     {
         const QScopedValueRollback busy(inOperation_, true);
-        port_.setPortName(devicePath(commPort_));
+        port_.setPortName(device());
         port_.clearError();
         if (!port_.open(QIODevice::ReadWrite))
             return CommOutcome::failure(describeOpenFailure());

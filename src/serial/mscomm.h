@@ -76,6 +76,10 @@ public:
 
     // The device behind a port number.
     static QString devicePath(int port);
+    // The device this component opens: the one set here, else its port
+    // number's. For programs that are given devices rather than numbers.
+    QString device() const { return device_.isEmpty() ? devicePath(commPort_) : device_; }
+    void setDevice(const QString &device) { device_ = device; }
     static QByteArray encodeOutput(QStringView text);
     static QString decodeInput(QByteArrayView bytes);
 
@@ -95,6 +99,7 @@ private:
 
     QSerialPort port_;
     int commPort_ = 1;
+    QString device_;
     QString settings_ = QStringLiteral("9600,N,8,1");
     qint16 commEvent_ = 0;
     bool inOperation_ = false;  // our own calls report their failures themselves

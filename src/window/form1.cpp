@@ -66,6 +66,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent) {
 
     buildControls();
     connectHandlers();
+    openExchangeLog();
 }
 
 Form1::~Form1() { qApp->removeEventFilter(this); }

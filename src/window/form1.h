@@ -6,6 +6,7 @@
 //   commands/command_handlers.cpp  buttons that send, the repeat, SEND and CLS
 //   serial/port_choice.cpp      port and speed choice, the receive event
 //   window/form1.cpp            start-up, heights, hidden bands, COM, END
+//   protocol/exchange_logging.cpp  the exchange log (MV70_LOG)
 
 #include <QFrame>
 #include <QHash>
@@ -17,10 +18,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include "commands/command_table.h"
 #include "protocol/controller_state.h"
+#include "protocol/exchange_log.h"
 #include "protocol/trace.h"
 #include "serial/mscomm.h"
 #include "serial/port_choice.h"
@@ -67,6 +70,9 @@ public:
     void Timer2_Timer();
     void Timer3_Timer();
     void Timer4_Timer();
+
+    // The exchange log: on when MV70_LOG names a file at construction.
+    const ExchangeLog *exchangeLog() const { return exchangeLog_.get(); }
 
     // ---- Command catalogue ------------------------------------------------
     [[nodiscard]] bool issueCommand(std::u16string_view code);
@@ -117,10 +123,14 @@ private:
     [[nodiscard]] bool openStartPort();
     void reportFailure(const QString &description);
     void stopEverything();
+    void openExchangeLog();
+    void logExchange(quint8 direction, const QString &text, const QString &reading = {});
 
     QHash<QByteArray, QWidget *> controls_;
     // The receive trace, rendered only as far as the receive buffer is new.
     IncrementalTrace rxTrace_;
+    std::unique_ptr<ExchangeLog> exchangeLog_;
+    qsizetype arrived_ = 0;  // characters the last receive event added to RxBuffer
     int clientHeight_ = 0;
     // Set when the port was closed by a failure (a failed opening or a lost
     // line): the next port choice opens the chosen port.

@@ -1,0 +1,145 @@
+#include "protocol/exchange_log.h"
+
+#include <QFile>
+
+#include <chrono>
+#include <utility>
+
+#include "protocol/trace.h"
+
+namespace mv70 {
+namespace {
+
+// Lines waiting beyond this wake the writer before its interval is over.
+constexpr qsizetype kWakeBytes = 256 * 1024;
+
+// A field of a line: what came from the line or the operator cannot break
+// the line or its fields.
+void appendField(QByteArray &line, QStringView text) {
+    QByteArray bytes = text.toUtf8();
+    for (char &c : bytes)
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    line += bytes;
+}
+
+QByteArray lineOf(const QDateTime &time, QStringView port, QStringView device, const char *tag,
+                  QStringView trace, QStringView reading) {
+    QDateTime stamped = time;
+    stamped.setOffsetFromUtc(time.offsetFromUtc());  // the offset is written out
+    QByteArray line = stamped.toString(Qt::ISODateWithMs).toLatin1();
+    line += '\t';
+    appendField(line, port);
+    line += '\t';
+    appendField(line, device);
+    line += '\t';
+    line += tag;
+    line += '\t';
+    appendField(line, trace);
+    line += '\t';
+    appendField(line, reading);
+    line += '\n';
+    return line;
+}
+
+}  // namespace
+
+ExchangeLog::ExchangeLog(const QString &path, QObject *parent) : QObject(parent), path_(path) {
+    writer_ = std::thread([this] { writerLoop(); });
+}
+
+ExchangeLog::~ExchangeLog() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    writer_.join();
+}
+
+QByteArray ExchangeLog::formatLine(const QDateTime &time, QStringView port, QStringView device,
+                                   Direction direction, QStringView trace, QStringView reading) {
+    return lineOf(time, port, device, direction == Direction::Transmit ? "TX" : "RX", trace, reading);
+}
+
+void ExchangeLog::add(QStringView port, QStringView device, Direction direction, QStringView text,
+                      QStringView reading) {
+    if (reading.startsWith(u' '))
+        reading = reading.sliced(1);  // the STATUS line's leading blank
+    const QByteArray line =
+        formatLine(QDateTime::currentDateTime(), port, device, direction, renderTrace(text), reading);
+    bool wake = false;
+    {
+        const std::lock_guard lock(mutex_);
+        if (!failure_.isEmpty())
+            return;
+        ++added_;
+        if (pending_.size() + line.size() > kBufferLimit) {
+            ++dropped_;
+            return;
+        }
+        pending_ += line;
+        wake = pending_.size() >= kWakeBytes;
+    }
+    if (wake)
+        wake_.notify_one();
+}
+
+void ExchangeLog::flush() {
+    std::unique_lock lock(mutex_);
+    const quint64 target = added_;
+    flushWanted_ = true;
+    wake_.notify_one();
+    written_.wait(lock, [&] { return writtenUpTo_ >= target || !failure_.isEmpty(); });
+}
+
+QString ExchangeLog::failure() const {
+    const std::lock_guard lock(mutex_);
+    return failure_;
+}
+
+void ExchangeLog::writerLoop() {
+    QFile file(path_);
+    QString failure;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        failure = QStringLiteral("log %1: %2").arg(path_, file.errorString());
+
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (failure.isEmpty())
+            wake_.wait_for(lock, std::chrono::milliseconds(kFlushIntervalMs),
+                           [&] { return stopping_ || flushWanted_ || pending_.size() >= kWakeBytes; });
+        QByteArray chunk = std::exchange(pending_, QByteArray());
+        const qint64 dropped = std::exchange(dropped_, 0);
+        const quint64 upTo = added_;
+        const bool stop = stopping_;
+        flushWanted_ = false;
+        lock.unlock();
+
+        if (dropped > 0)
+            chunk += lineOf(QDateTime::currentDateTime(), u"-", u"-", "--",
+                            QStringLiteral("%1 lines not logged: the file was not written fast enough").arg(dropped),
+                            {});
+        if (failure.isEmpty() && !chunk.isEmpty()
+            && (file.write(chunk) != chunk.size() || !file.flush()))
+            failure = QStringLiteral("log %1: %2").arg(path_, file.errorString());
+
+        lock.lock();
+        writtenUpTo_ = upTo;
+        const bool newFailure = !failure.isEmpty() && failure_.isEmpty();
+        if (newFailure) {
+            failure_ = failure;
+            pending_.clear();
+        }
+        written_.notify_all();
+        if (newFailure) {
+            lock.unlock();
+            emit failed(failure);
+            lock.lock();
+        }
+        if (stop || !failure_.isEmpty())
+            break;
+    }
+}
+
+}  // namespace mv70
