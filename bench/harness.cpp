@@ -4,7 +4,7 @@
 // with "GOAL|" carry one goal each for the summary: id|goal|measured|verdict.
 //
 //   mv70-bench press|repeat|reply|cost-idle|cost-hold [--seconds S] [--samples N]
-//   mv70-bench cost-stream [--compact] [--seconds S]
+//   mv70-bench cost-stream [--compact] [--seconds S] [--log FILE]
 //   mv70-bench startup --probe PATH [--runs N]
 //   mv70-bench smoke            a few seconds of everything, for the test suite
 
@@ -722,6 +722,9 @@ int main(int argc, char *argv[]) {
     const QString scenario = args.value(1);
     const int seconds = argument(args, QStringLiteral("--seconds"), 0);
     const int samples = argument(args, QStringLiteral("--samples"), 0);
+    // The exchange log on, to measure what it costs (MV70_LOG, as for the program).
+    if (const qsizetype at = args.indexOf(QStringLiteral("--log")); at >= 0 && at + 1 < args.size())
+        qputenv("MV70_LOG", args[at + 1].toLocal8Bit());
 
     if (scenario == u"press") {
         pressToWire(samples ? samples : 100);
