@@ -133,17 +133,16 @@ void TestExchangeLog::aStuckFileNeverHoldsTheCallerUp() {
     for (qsizetype i = 0; i < fitting + 100; ++i)
         log->add(u"COM1", u"/dev/ttyS0", ExchangeLog::Direction::Transmit, command);
 
-    QFile reader(path);
-    QVERIFY(reader.open(QIODevice::ReadOnly));  // the writer can open it now
     QByteArray all;
-    std::thread closer([&] { log.reset(); });   // writes the rest and ends
-    while (true) {
-        const QByteArray chunk = reader.read(1 << 16);
-        if (chunk.isEmpty())
-            break;
-        all += chunk;
-    }
-    closer.join();
+    std::thread reader([&] {
+        QFile fifo(path);
+        if (!fifo.open(QIODevice::ReadOnly))
+            return;
+        for (QByteArray chunk; !(chunk = fifo.read(1 << 16)).isEmpty();)
+            all += chunk;
+    });
+    log.reset();  // the writer opens the FIFO now that it has a reader, writes the rest and ends
+    reader.join();
     const QList<QByteArray> lines = all.split('\n');
     QVERIFY(lines.size() >= fitting);
     QVERIFY2(all.contains("\t--\t100 lines not logged"), all.right(300).constData());

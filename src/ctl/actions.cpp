@@ -25,7 +25,8 @@ int replyWindowOf(OneShotKind kind) {
     return kStartTiming.replyWindow;  // a panel just started
 }
 
-// Every action but "send", in table order: buttons first, then queries.
+}  // namespace
+
 QList<Action> allActions() {
     QList<Action> actions;
     for (const OneShotButton &button : kOneShotButtons)
@@ -45,6 +46,8 @@ QList<Action> allActions() {
                         kStartTiming.replyWindow, 0});
     return actions;
 }
+
+namespace {
 
 QString speedSettings(const QString &speed) {
     for (const serial::SpeedChoice &choice : serial::kSpeedChoices) {

@@ -22,6 +22,9 @@ struct Action {
     int repeatPeriod = 0;  // ms between the steps of a press-and-hold action
 };
 
+// Every action but "send", in table order: buttons first, then queries.
+QList<Action> allActions();
+
 // The action that `words` name (for "send", the words after it are the
 // code, joined by blanks); nullopt for none.
 std::optional<Action> findAction(const QStringList &words);

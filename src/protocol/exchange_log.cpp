@@ -1,6 +1,7 @@
 #include "protocol/exchange_log.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <chrono>
 #include <utility>
@@ -101,7 +102,11 @@ QString ExchangeLog::failure() const {
 void ExchangeLog::writerLoop() {
     QFile file(path_);
     QString failure;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // A pipe or a terminal is written to as it is; a file is appended to.
+    const QFileInfo info(path_);
+    const QIODevice::OpenMode mode =
+        info.exists() && !info.isFile() ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append;
+    if (!file.open(mode))
         failure = QStringLiteral("log %1: %2").arg(path_, file.errorString());
 
     std::unique_lock lock(mutex_);
@@ -133,9 +138,9 @@ void ExchangeLog::writerLoop() {
         }
         written_.notify_all();
         if (newFailure) {
-            lock.unlock();
-            emit failed(failure);
-            lock.lock();
+            // Raised on the log's own thread, once whoever made it has had
+            // the chance to connect.
+            QMetaObject::invokeMethod(this, [this, failure] { emit failed(failure); }, Qt::QueuedConnection);
         }
         if (stop || !failure_.isEmpty())
             break;

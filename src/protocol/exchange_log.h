@@ -62,7 +62,7 @@ public:
                                  Direction direction, QStringView trace, QStringView reading);
 
 signals:
-    // Raised once, from the writer's thread: queued to the receiver's.
+    // Raised once, on the thread the log belongs to, from its event loop.
     void failed(const QString &description);
 
 private:
