@@ -7,7 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "commands/command_table.h"
 #include "ctl/run.h"
+#include "protocol/reply_decoder.h"
 #include "form_fixture.h"
 #include "sim_process.h"
 
@@ -53,6 +55,7 @@ class TestCtl : public QObject {
     Q_OBJECT
 
 private slots:
+    void everyButtonIsAnActionOnce();
     void everyActionSendsItsCodeAndIsAnswered_data();
     void everyActionSendsItsCodeAndIsAnswered();
     void queryReadingsAreThePanels();
@@ -68,6 +71,22 @@ private slots:
 private:
     std::unique_ptr<SimProcess> sim_;  // one projector for every action
 };
+
+// Each action name means one row, and a query button without a name of its
+// own is reached through the decoder's query of the same code.
+void TestCtl::everyButtonIsAnActionOnce() {
+    QStringList names;
+    QStringList codes;
+    for (const Action &action : allActions()) {
+        QVERIFY2(!names.contains(action.words), qPrintable(action.words));
+        names << action.words;
+        codes << action.code;
+    }
+    for (const OneShotButton &button : kOneShotButtons)
+        QVERIFY2(codes.contains(QStringView(button.code).toString()), button.control.data());
+    for (const HoldButton &button : kHoldButtons)
+        QVERIFY2(codes.contains(QStringView(button.code()).toString()), button.control.data());
+}
 
 void TestCtl::everyActionSendsItsCodeAndIsAnswered_data() {
     QTest::addColumn<QStringList>("words");

@@ -82,7 +82,7 @@ inline constexpr std::array kOneShotButtons = {
     OneShotButton{"Command30", "image", u"C27", OneShotKind::Plain},
     OneShotButton{"Command14", "p-timer", u"C8A", OneShotKind::Plain},
     OneShotButton{"Command3", "display-clear", u"C1E", OneShotKind::Plain},
-    // query buttons of the data band
+    // query buttons of the data band: mv70-ctl takes their names from the decoder
     OneShotButton{"Command44", "", u"CR0", OneShotKind::Plain},
     OneShotButton{"Command45", "", u"CR1", OneShotKind::Plain},
     OneShotButton{"Command46", "", u"CR3", OneShotKind::Plain},
@@ -90,11 +90,11 @@ inline constexpr std::array kOneShotButtons = {
     OneShotButton{"Command54", "", u"CR6", OneShotKind::Plain},
     // service band
     OneShotButton{"Command36", "c02", u"C02", OneShotKind::Plain},
-    OneShotButton{"Command64", "signal pc1-rgb", u"C50", OneShotKind::Signal},        // PC1
-    OneShotButton{"Command65", "signal pc1-scart-rgb", u"C51", OneShotKind::Signal},  // PC1
-    OneShotButton{"Command66", "signal pc1-component", u"C54", OneShotKind::Signal},  // PC1
-    OneShotButton{"Command72", "signal pc2-rgb", u"CF INPUT COMPUTER2 ANALOG", OneShotKind::Signal},  // PC2
-    OneShotButton{"Command82", "signal video", u"CF INPUT VIDEO VIDEO", OneShotKind::Signal},     // Video
+    OneShotButton{"Command64", "signal pc1-rgb", u"C50", OneShotKind::Signal},
+    OneShotButton{"Command65", "signal pc1-scart-rgb", u"C51", OneShotKind::Signal},
+    OneShotButton{"Command66", "signal pc1-component", u"C54", OneShotKind::Signal},
+    OneShotButton{"Command72", "signal pc2-rgb", u"CF INPUT COMPUTER2 ANALOG", OneShotKind::Signal},
+    OneShotButton{"Command82", "signal video", u"CF INPUT VIDEO VIDEO", OneShotKind::Signal},
 };
 static_assert(kOneShotButtons.size() == 39);
 

@@ -24,11 +24,41 @@ void appendField(QByteArray &line, QStringView text) {
     line += bytes;
 }
 
-QByteArray lineOf(const QDateTime &time, QStringView port, QStringView device, const char *tag,
-                  QStringView trace, QStringView reading) {
+// Local time with milliseconds and the offset from UTC.
+QString stamp(const QDateTime &time) {
     QDateTime stamped = time;
     stamped.setOffsetFromUtc(time.offsetFromUtc());  // the offset is written out
-    QByteArray line = stamped.toString(Qt::ISODateWithMs).toLatin1();
+    return stamped.toString(Qt::ISODateWithMs);
+}
+
+// Stamps for times in milliseconds since the epoch. Within one second only
+// the milliseconds change, so the rest is formatted once a second.
+class Stamps {
+public:
+    QString at(qint64 msecs) {
+        const qint64 second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
+        if (second != second_ || text_.isEmpty()) {
+            second_ = second;
+            text_ = stamp(QDateTime::fromMSecsSinceEpoch(second * 1000));
+            millisAt_ = text_.indexOf(u'.') + 1;  // "…T21:58:03.000+01:00"
+        }
+        QString text = text_;
+        const auto millis = static_cast<int>(msecs - second * 1000);
+        text[millisAt_] = QChar(u'0' + millis / 100);
+        text[millisAt_ + 1] = QChar(u'0' + millis / 10 % 10);
+        text[millisAt_ + 2] = QChar(u'0' + millis % 10);
+        return text;
+    }
+
+private:
+    qint64 second_ = 0;
+    QString text_;
+    qsizetype millisAt_ = 0;
+};
+
+QByteArray lineOf(QStringView time, QStringView port, QStringView device, const char *tag, QStringView trace,
+                  QStringView reading) {
+    QByteArray line = time.toLatin1();
     line += '\t';
     appendField(line, port);
     line += '\t';
@@ -60,27 +90,27 @@ ExchangeLog::~ExchangeLog() {
 
 QByteArray ExchangeLog::formatLine(const QDateTime &time, QStringView port, QStringView device,
                                    Direction direction, QStringView trace, QStringView reading) {
-    return lineOf(time, port, device, direction == Direction::Transmit ? "TX" : "RX", trace, reading);
+    return lineOf(stamp(time), port, device, direction == Direction::Transmit ? "TX" : "RX", trace, reading);
 }
 
-void ExchangeLog::add(QStringView port, QStringView device, Direction direction, QStringView text,
-                      QStringView reading) {
-    if (reading.startsWith(u' '))
-        reading = reading.sliced(1);  // the STATUS line's leading blank
-    const QByteArray line =
-        formatLine(QDateTime::currentDateTime(), port, device, direction, renderTrace(text), reading);
+void ExchangeLog::add(const QString &port, const QString &device, Direction direction, const QString &text,
+                      const QString &reading) {
+    // A line takes up to four characters of trace per character, and the rest.
+    const qsizetype bytes = 4 * text.size() + reading.size() + port.size() + device.size() + 40;
+    Event event{QDateTime::currentMSecsSinceEpoch(), direction, port, device, text, reading};
     bool wake = false;
     {
         const std::lock_guard lock(mutex_);
         if (!failure_.isEmpty())
             return;
         ++added_;
-        if (pending_.size() + line.size() > kBufferLimit) {
+        if (pendingBytes_ + bytes > kBufferLimit) {
             ++dropped_;
             return;
         }
-        pending_ += line;
-        wake = pending_.size() >= kWakeBytes;
+        pending_.push_back(std::move(event));
+        pendingBytes_ += bytes;
+        wake = pendingBytes_ >= kWakeBytes;
     }
     if (wake)
         wake_.notify_one();
@@ -109,20 +139,30 @@ void ExchangeLog::writerLoop() {
     if (!file.open(mode))
         failure = QStringLiteral("log %1: %2").arg(path_, file.errorString());
 
+    Stamps stamps;
     std::unique_lock lock(mutex_);
     for (;;) {
         if (failure.isEmpty())
             wake_.wait_for(lock, std::chrono::milliseconds(kFlushIntervalMs),
-                           [&] { return stopping_ || flushWanted_ || pending_.size() >= kWakeBytes; });
-        QByteArray chunk = std::exchange(pending_, QByteArray());
+                           [&] { return stopping_ || flushWanted_ || pendingBytes_ >= kWakeBytes; });
+        const std::vector<Event> events = std::exchange(pending_, {});
+        pendingBytes_ = 0;
         const qint64 dropped = std::exchange(dropped_, 0);
         const quint64 upTo = added_;
         const bool stop = stopping_;
         flushWanted_ = false;
         lock.unlock();
 
+        QByteArray chunk;
+        for (const Event &event : events) {
+            QStringView reading = event.reading;
+            if (reading.startsWith(u' '))
+                reading = reading.sliced(1);  // the STATUS line's leading blank
+            chunk += lineOf(stamps.at(event.msecs), event.port, event.device,
+                            event.direction == Direction::Transmit ? "TX" : "RX", renderTrace(event.text), reading);
+        }
         if (dropped > 0)
-            chunk += lineOf(QDateTime::currentDateTime(), u"-", u"-", "--",
+            chunk += lineOf(stamp(QDateTime::currentDateTime()), u"-", u"-", "--",
                             QStringLiteral("%1 lines not logged: the file was not written fast enough").arg(dropped),
                             {});
         if (failure.isEmpty() && !chunk.isEmpty()
@@ -135,6 +175,7 @@ void ExchangeLog::writerLoop() {
         if (newFailure) {
             failure_ = failure;
             pending_.clear();
+            pendingBytes_ = 0;
         }
         written_.notify_all();
         if (newFailure) {

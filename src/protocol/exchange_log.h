@@ -10,8 +10,9 @@
 // and the reading the STATUS line shows after it (empty where there is none).
 // No field holds a tab or a line break.
 //
-// The caller never waits for the disk: lines are kept in memory and a
-// writer thread of the log's own appends them every kFlushIntervalMs. While
+// The caller never waits for the disk, nor spends time on making lines: it
+// hands over the event, and a writer thread of the log's own makes the lines
+// and appends them every kFlushIntervalMs. While
 // the disk is slower than the line, at most kBufferLimit bytes wait; lines
 // beyond that are counted and the count is written in their place. A file
 // that cannot be opened or written is reported once by failed() and the log
@@ -26,6 +27,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace mv70 {
 
@@ -47,9 +49,10 @@ public:
 
     // `text` is what went out or came in, as characters of the line; it is
     // logged as its trace. `reading` is the STATUS line's text, if any,
-    // logged without its leading blank.
-    void add(QStringView port, QStringView device, Direction direction, QStringView text,
-             QStringView reading = {});
+    // logged without its leading blank. The strings are shared, not copied:
+    // the line is made on the writer's thread.
+    void add(const QString &port, const QString &device, Direction direction, const QString &text,
+             const QString &reading = {});
 
     // Waits until every line added so far is written, or the log has failed.
     void flush();
@@ -72,7 +75,13 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;     // the writer: work, a flush or the end
     std::condition_variable written_;  // flush(): the writer has caught up
-    QByteArray pending_;
+    struct Event {
+        qint64 msecs;  // since the epoch
+        Direction direction;
+        QString port, device, text, reading;
+    };
+    std::vector<Event> pending_;
+    qsizetype pendingBytes_ = 0;  // what the waiting events will take in the file, about
     qint64 dropped_ = 0;
     quint64 added_ = 0;    // lines handed over so far
     quint64 writtenUpTo_ = 0;
