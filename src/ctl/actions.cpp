@@ -34,9 +34,10 @@ QList<Action> allActions() {
             actions.append({fromView(button.action), QStringView(button.code).toString(), ActionKind::OneShot,
                             replyWindowOf(button.kind), 0});
     for (const HoldButton &button : kHoldButtons) {
-        // An arrow pressed on a panel just started repeats at Timer1's start
-        // interval and leaves the reply window as it is.
-        const int replyWindow = button.arrow ? kStartTiming.replyWindow : button.timing.replyWindow;
+        // An arrow pressed on a panel just started (ArrowSpeedMode 0) repeats
+        // at Timer1's start interval and leaves the reply window as it is.
+        const int replyWindow =
+            button.arrow ? arrowTiming(0).value_or(kStartTiming).replyWindow : button.timing.replyWindow;
         const int period = button.arrow ? startInterval("Timer1") : button.repeatPeriod;
         actions.append({fromView(button.action), QStringView(button.code()).toString(), ActionKind::Hold,
                         replyWindow, period});
