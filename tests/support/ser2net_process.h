@@ -14,7 +14,8 @@ class Ser2NetProcess {
 public:
     enum class Mode { Rfc2217, Raw };
 
-    Ser2NetProcess(const QString &device, Mode mode) : mode_(mode) {
+    // `options`: lines of the connection's options, such as "chardelay: false".
+    Ser2NetProcess(const QString &device, Mode mode, const QStringList &options = {}) : mode_(mode) {
         port_ = freePort();
         QFile file(dir_.filePath(QStringLiteral("ser2net.yaml")));
         if (!file.open(QIODevice::WriteOnly))
@@ -26,6 +27,8 @@ public:
                        .arg(port_)
                        .arg(device)
                        .toLocal8Bit());
+        if (!options.isEmpty())
+            file.write(("  options:\n    " + options.join(QStringLiteral("\n    ")) + u'\n').toLocal8Bit());
         file.close();
         start();
     }
