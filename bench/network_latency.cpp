@@ -171,7 +171,8 @@ bool networkLatency(QTextStream &out, int samples) {
             << ms(f.press.max) << " | " << ms(f.reply.median) << " | " << ms(f.reply.p99) << " | "
             << ms(f.reply.max) << " |\n";
     }
-    out << "\nser2net's configuration is the one in docs/install.md. By default ser2net holds what the serial "
+    out << "\nser2net runs with the tests' configuration (an accepter on 127.0.0.1, `connector: "
+           "serialdev,PTY,19200n81,local`). By default ser2net holds what the serial "
            "port gives it until the line has been quiet for a few character times (`chardelay`), to send "
            "it in fewer packets: that wait is most of the reply's extra time. With `chardelay: false` a "
            "reply is passed on at once and what remains is ser2net's relay and two loopback TCP hops; on a "
