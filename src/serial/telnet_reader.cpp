@@ -190,7 +190,7 @@ QByteArray TelnetReader::encodeData(QByteArrayView bytes) const {
         return bytes.toByteArray();
     QByteArray out;
     out.reserve(bytes.size() + 8);
-    const bool binary = us_[kBinary] == State::Yes;
+    const bool binary = sendsBinary();
     for (char c : bytes) {
         const auto byte = static_cast<std::uint8_t>(c);
         appendEscaped(out, byte);

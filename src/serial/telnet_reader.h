@@ -68,6 +68,9 @@ public:
     bool comPortAgreed() const { return us_[kComPort] == State::Yes; }
     bool comPortSettled() const { return mode_ == Mode::Raw || us_[kComPort] != State::WantYes; }
 
+    // The server agreed to take our bytes in binary mode (no CR NUL).
+    bool sendsBinary() const { return us_[kBinary] == State::Yes; }
+
     const Confirmed &confirmed() const { return confirmed_; }
 
 private:
