@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the program and runs every test, headless: once as built for use,
 # once under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
-# fuzz run of the trace, the reply decoder and the settings parser.
+# fuzz run of the trace, the reply decoder, the settings parser and the
+# Telnet reader of network ports.
 #   MV70_FUZZ_SECONDS   seconds per fuzz target (default 20)
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
-mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_PACKAGE_PACKAGES[@]}" "${MV70_FUZZ_PACKAGES[@]}"
+mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" "${MV70_PACKAGE_PACKAGES[@]}" \
+    "${MV70_FUZZ_PACKAGES[@]}"
 export QT_QPA_PLATFORM=offscreen
 
 echo "== Tests"

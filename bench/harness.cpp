@@ -3,7 +3,7 @@
 // platform path, and prints what it measured as Markdown. Lines that start
 // with "GOAL|" carry one goal each for the summary: id|goal|measured|verdict.
 //
-//   mv70-bench press|repeat|reply|cost-idle|cost-hold [--seconds S] [--samples N]
+//   mv70-bench press|repeat|reply|network|cost-idle|cost-hold [--seconds S] [--samples N]
 //   mv70-bench cost-stream [--compact] [--seconds S] [--log FILE]
 //   mv70-bench startup --probe PATH [--runs N]
 //   mv70-bench smoke            a few seconds of everything, for the test suite
@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include "frame_probe.h"
+#include "network_latency.h"
 #include "protocol/trace.h"
 #include "stamping_peer.h"
 #include "stats.h"
@@ -738,6 +739,8 @@ int main(int argc, char *argv[]) {
         costHold(seconds ? seconds : 30);
     } else if (scenario == u"cost-stream") {
         costStream(seconds ? seconds : 30, !args.contains(QStringLiteral("--compact")));
+    } else if (scenario == u"network") {
+        check(networkLatency(out, samples ? samples : 30), QStringLiteral("a command or reply through ser2net went astray"));
     } else if (scenario == u"startup") {
         const qsizetype at = args.indexOf(QStringLiteral("--probe"));
         if (at < 0 || at + 1 >= args.size()) {
@@ -752,11 +755,12 @@ int main(int argc, char *argv[]) {
         costIdle(1);
         costHold(1);
         costStream(2, true);
+        check(networkLatency(out, 2), QStringLiteral("a command or reply through ser2net went astray"));
         if (const qsizetype at = args.indexOf(QStringLiteral("--probe")); at >= 0 && at + 1 < args.size())
             startup(args[at + 1], 2);
     } else {
         fprintf(stderr,
-                "usage: mv70-bench press|repeat|reply|cost-idle|cost-hold|cost-stream [--seconds S] [--samples N]\n"
+                "usage: mv70-bench press|repeat|reply|network|cost-idle|cost-hold|cost-stream [--seconds S] [--samples N]\n"
                 "       mv70-bench startup --probe PATH [--runs N]\n"
                 "       mv70-bench smoke [--probe PATH]\n");
         return 2;

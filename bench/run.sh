@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" xvfb valgrind
+mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" xvfb valgrind
 
 seconds=30 repeat_seconds=10 press_samples=100 reply_samples=30 startup_runs=20 ctl_runs=30
 if [ "${1:-}" = "--quick" ]; then
@@ -62,6 +62,7 @@ run startup "$bin/mv70-bench" startup --probe "$bin/mv70-startup-probe" --runs "
 run press "$bin/mv70-bench" press --samples "$press_samples"
 run repeat "$bin/mv70-bench" repeat --seconds "$repeat_seconds"
 run reply "$bin/mv70-bench" reply --samples "$reply_samples"
+run network "$bin/mv70-bench" network --samples "$reply_samples"
 run cost-idle "$bin/mv70-bench" cost-idle --seconds "$seconds"
 run cost-hold "$bin/mv70-bench" cost-hold --seconds "$seconds"
 run cost-stream "$bin/mv70-bench" cost-stream --seconds "$seconds"

@@ -27,6 +27,10 @@ MV70_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev l
 # to press keys and click in it, and a screenshot.
 MV70_HEADLESS_PACKAGES=(xvfb xdotool imagemagick)
 
+# What the tests run against: Debian's network serial server, for the ports
+# named rfc2217:// and tcp://.
+MV70_TEST_PACKAGES=(ser2net)
+
 # What packing the .deb needs (CPack's DEB generator asks dpkg-shlibdeps and
 # file which libraries the programs link).
 MV70_PACKAGE_PACKAGES=(dpkg-dev file)

@@ -36,6 +36,9 @@ PortExchange::PortExchange(const QString &port, const Options &options, Exchange
     connect(&comm_, &serial::MSComm::OnComm, this, &PortExchange::onReceive);
     connect(&comm_, &serial::MSComm::lineLost, this,
             [this](const QString &description) { finish(kPortError, description); });
+    // A network port connects after the opening has returned.
+    connect(&comm_, &serial::MSComm::openFailed, this,
+            [this](const QString &description) { finish(kPortError, description); });
 }
 
 void PortExchange::start() {

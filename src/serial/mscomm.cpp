@@ -3,7 +3,10 @@
 #include <QFileInfo>
 #include <QScopedValueRollback>
 
+#include <utility>
+
 #include "serial/line_settings.h"
+#include "serial/network_address.h"
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -49,6 +52,30 @@ MSComm::MSComm(QObject *parent) : QObject(parent) {
         emit OnComm();
     });
     connect(&port_, &QSerialPort::errorOccurred, this, &MSComm::onError);
+
+    network_.setParent(this);
+    connect(&network_, &NetworkLine::readyRead, this, [this] {
+        if (quietAttempt_)
+            return;  // kept until the line counts as open again
+        commEvent_ = comEvReceive;
+        emit OnComm();
+    });
+    connect(&network_, &NetworkLine::connected, this, [this] {
+        if (!quietAttempt_)
+            return;
+        quietAttempt_ = false;
+        retry_.stop();
+        emit lineRestored();
+    });
+    connect(&network_, &NetworkLine::failed, this, &MSComm::onNetworkFailed);
+    // The connection is closed already, and lost once per connection.
+    connect(&network_, &NetworkLine::lost, this, [this](const QString &cause) {
+        retry_.start();  // before the event: its handlers may choose a port, which stops it
+        emit lineLost(QStringLiteral("%1 lost: %2").arg(portLabel(), cause));
+    });
+    retry_.setParent(this);
+    retry_.setInterval(kRetryIntervalMs);
+    connect(&retry_, &QTimer::timeout, this, [this] { (void)tryReopen(); });
 }
 
 MSComm::~MSComm() {
@@ -83,10 +110,11 @@ QString MSComm::portLabel() const {
 }
 
 CommOutcome MSComm::setCommPort(int port) {
-    if (port_.isOpen())
+    if (PortOpen())
         return CommOutcome::failure(QStringLiteral("Port already open: close %1 first").arg(portLabel()));
     if (port < 1 || port > kMaxPort)
         return CommOutcome::failure(QStringLiteral("Invalid port number %1").arg(port));
+    stopRetrying();
     commPort_ = port;
     return {};
 }
@@ -95,9 +123,13 @@ CommOutcome MSComm::applySettings(const QString &settings) {
     auto parsed = parseLineSettings(settings);
     if (const QString *why = std::get_if<QString>(&parsed))
         return CommOutcome::failure(*why);
+    const LineSettings &line = std::get<LineSettings>(parsed);
+    if (network_.isOpen()) {
+        network_.applySettings(line);
+        return {};
+    }
     if (!port_.isOpen())
         return {};
-    const LineSettings &line = std::get<LineSettings>(parsed);
     const QScopedValueRollback busy(inOperation_, true);
     const bool applied = port_.setBaudRate(line.baudRate) && port_.setParity(toQt(line.parity))
                       && port_.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits))
@@ -111,12 +143,22 @@ CommOutcome MSComm::applySettings(const QString &settings) {
 
 CommOutcome MSComm::setSettings(const QString &settings) {
     CommOutcome outcome = applySettings(settings);
-    if (outcome)
-        settings_ = settings;
+    if (!outcome)
+        return outcome;
+    settings_ = settings;
+    // Raw TCP carries bytes only: the speed is whatever the server's port
+    // is set to. Said once, when a speed is chosen for such a port.
+    if (PortOpen() && network_.isOpen() && network_.address().mode == TelnetReader::Mode::Raw
+        && speedNoticeGiven_ != device()) {
+        speedNoticeGiven_ = device();
+        emit notice(QStringLiteral("%1: raw TCP carries no line settings; the speed is the one set at the "
+                                   "network serial server")
+                        .arg(portLabel()));
+    }
     return outcome;
 }
 
-bool MSComm::PortOpen() const { return port_.isOpen(); }
+bool MSComm::PortOpen() const { return port_.isOpen() || (network_.isOpen() && !quietAttempt_); }
 
 QString MSComm::describeOpenFailure() const {
     const QString path = device();
@@ -139,16 +181,25 @@ QString MSComm::describeOpenFailure() const {
 
 CommOutcome MSComm::setPortOpen(bool open) {
     if (!open) {
+        stopRetrying();
         if (port_.isOpen())
             port_.close();
+        network_.close();
         return {};
     }
-    if (port_.isOpen())
+    if (PortOpen())
         return CommOutcome::failure(QStringLiteral("Port already open: %1").arg(portLabel()));
+    stopRetrying();
+    return openDevice();
+}
 
+CommOutcome MSComm::openDevice() {
+    const QString path = device();
+    if (isNetworkDevice(path))
+        return openNetwork(path);
     {
         const QScopedValueRollback busy(inOperation_, true);
-        port_.setPortName(device());
+        port_.setPortName(path);
         port_.clearError();
         if (!port_.open(QIODevice::ReadWrite))
             return CommOutcome::failure(describeOpenFailure());
@@ -159,12 +210,60 @@ CommOutcome MSComm::setPortOpen(bool open) {
     return outcome;
 }
 
+CommOutcome MSComm::openNetwork(const QString &device) {
+    auto address = parseNetworkAddress(device);
+    if (const QString *why = std::get_if<QString>(&address))
+        return CommOutcome::failure(QStringLiteral("COM%1: %2").arg(commPort_).arg(*why));
+    auto line = parseLineSettings(settings_);  // checked when it was written
+    network_.open(std::get<NetworkAddress>(address),
+                  std::holds_alternative<LineSettings>(line) ? std::get<LineSettings>(line) : LineSettings{},
+                  connectTimeLimitMs_);
+    return {};
+}
+
+void MSComm::onNetworkFailed(const QString &cause) {
+    if (std::exchange(quietAttempt_, false))
+        return;  // the next try follows
+    emit openFailed(QStringLiteral("COM%1: cannot connect to %2: %3")
+                        .arg(commPort_)
+                        .arg(network_.address().hostAndPort(), cause));
+}
+
+CommOutcome MSComm::tryReopen() {
+    if (PortOpen() || network_.isOpen())
+        return {};  // open, or an attempt under way
+    const bool network = isNetworkDevice(device());
+    quietAttempt_ = network;
+    CommOutcome outcome = openDevice();
+    if (!outcome) {
+        quietAttempt_ = false;
+        return outcome;
+    }
+    if (!network) {
+        retry_.stop();
+        emit lineRestored();
+    }
+    return outcome;
+}
+
+void MSComm::stopRetrying() {
+    retry_.stop();
+    if (std::exchange(quietAttempt_, false))
+        network_.close();
+}
+
 CommOutcome MSComm::setOutput(QStringView text) {
-    if (!port_.isOpen())
+    if (!PortOpen())
         return CommOutcome::failure(QStringLiteral("Port not open: %1").arg(portLabel()));
     const QByteArray bytes = encodeOutput(text);
     if (bytes.isEmpty())
         return {};
+    if (network_.isOpen()) {
+        if (network_.write(bytes))
+            return {};
+        return CommOutcome::failure(
+            QStringLiteral("%1: write failed: too much waiting for the connection").arg(portLabel()));
+    }
     QString failure;
     {
         const QScopedValueRollback busy(inOperation_, true);
@@ -184,6 +283,8 @@ CommOutcome MSComm::setOutput(QStringView text) {
 }
 
 QString MSComm::Input() {
+    if (network_.isOpen())
+        return decodeInput(network_.readAll());
     if (!port_.isOpen())
         return {};
     return decodeInput(port_.readAll());

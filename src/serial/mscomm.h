@@ -6,6 +6,11 @@
 // Port N is the device named by the environment variable MV70_COMN when it is
 // set (a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal), otherwise
 // the platform's own: /dev/ttyS0 for port 1 on Linux, COM1 on Windows.
+// The device may also be a port of a network serial server,
+// rfc2217://HOST:PORT or tcp://HOST:PORT (serial/network_address.h): then
+// opening starts the connection and returns at once; the port counts as
+// open while it connects, what is sent meanwhile goes out once it is made,
+// and an attempt that fails is reported by openFailed.
 //
 // Characters and bytes: the line carries one byte per character.
 //  - Output: every character from U+0000 to U+007F is sent as that byte.
@@ -20,6 +25,9 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
+
+#include "serial/network_line.h"
 
 namespace mv70::serial {
 
@@ -74,6 +82,18 @@ public:
     // Kind of the event being delivered by OnComm.
     qint16 CommEvent() const { return commEvent_; }
 
+    // Opens the port again after a lost line, with the same number and
+    // settings. Quiet: a network attempt that fails is not reported (the
+    // next try may succeed); a restored line raises lineRestored. A lost
+    // network line is retried this way once a second until it is restored or
+    // the port is chosen, opened or closed.
+    CommOutcome tryReopen();
+    static constexpr int kRetryIntervalMs = 1000;
+
+    // How long a network connection may take, host lookup included.
+    void setConnectTimeLimit(int ms) { connectTimeLimitMs_ = ms; }
+    const NetworkLine &networkLine() const { return network_; }
+
     // The device behind a port number.
     static QString devicePath(int port);
     // The device this component opens: the one set here, else its port
@@ -89,6 +109,13 @@ signals:
     // The open port failed for good (device unplugged, far end gone) and has
     // been closed. Raised once per loss.
     void lineLost(const QString &description);
+    // A network port's connection could not be made; the port is closed.
+    // What a failed opening returns, for an opening that finishes later.
+    void openFailed(const QString &description);
+    // A lost line is open again (tryReopen).
+    void lineRestored();
+    // Something the operator should know that is not a failure.
+    void notice(const QString &description);
 
 private:
     QString portLabel() const;
@@ -96,8 +123,17 @@ private:
     CommOutcome applySettings(const QString &settings);
     void onError(QSerialPort::SerialPortError error);
     void loseLine(const QString &description);
+    CommOutcome openDevice();
+    CommOutcome openNetwork(const QString &device);
+    void onNetworkFailed(const QString &cause);
+    void stopRetrying();
 
     QSerialPort port_;
+    NetworkLine network_;
+    QTimer retry_;
+    bool quietAttempt_ = false;  // a reopening that reports nothing until it succeeds
+    int connectTimeLimitMs_ = 5000;
+    QString speedNoticeGiven_;  // the raw network device last told about
     int commPort_ = 1;
     QString device_;
     QString settings_ = QStringLiteral("9600,N,8,1");

@@ -72,4 +72,14 @@ void Form1::MSComm1_LineLost(const QString &description) {
     reportFailure(description);
 }
 
+// A network port's opening that failed after it had started: as a failed
+// opening, the port is closed, a port choice tries again, and the warning
+// box says why. The box waits for the event loop: this runs inside the
+// socket's own event.
+void Form1::MSComm1_OpenFailed(const QString &description) {
+    reopenOnChoice_ = true;
+    QMetaObject::invokeMethod(
+        this, [this, description] { showWarning(description); }, Qt::QueuedConnection);
+}
+
 }  // namespace mv70

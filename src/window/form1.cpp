@@ -209,6 +209,8 @@ void Form1::connectHandlers() {
     connect(&Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
     connect(&MSComm1, &serial::MSComm::OnComm, this, &Form1::MSComm1_OnComm);
     connect(&MSComm1, &serial::MSComm::lineLost, this, &Form1::MSComm1_LineLost);
+    connect(&MSComm1, &serial::MSComm::openFailed, this, &Form1::MSComm1_OpenFailed);
+    connect(&MSComm1, &serial::MSComm::notice, this, &Form1::reportFailure);
 
     qApp->installEventFilter(this);  // key preview
 }

@@ -92,6 +92,7 @@ public:
     void Option10_Click() { SpeedOption_Click(serial::kSpeedChoices[1]); }
     void MSComm1_OnComm();
     void MSComm1_LineLost(const QString &description);
+    void MSComm1_OpenFailed(const QString &description);
 
     // ---- The window -------------------------------------------------------
     void Form_Load();

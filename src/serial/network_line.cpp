@@ -1,0 +1,159 @@
+#include "serial/network_line.h"
+
+#include <utility>
+
+namespace mv70::serial {
+namespace {
+
+QString causeOf(QAbstractSocket::SocketError error, const QString &fallback) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError: return QStringLiteral("connection refused");
+    case QAbstractSocket::HostNotFoundError: return QStringLiteral("no such host");
+    case QAbstractSocket::SocketTimeoutError: return QStringLiteral("timed out");
+    case QAbstractSocket::RemoteHostClosedError: return QStringLiteral("the server closed the connection");
+    default: return fallback;
+    }
+}
+
+}  // namespace
+
+NetworkLine::NetworkLine(QObject *parent) : QObject(parent) {
+    timeLimit_.setSingleShot(true);
+    connect(&timeLimit_, &QTimer::timeout, this, [this] {
+        if (state_ == State::Connecting)
+            finish(false, QStringLiteral("timed out"));
+        else if (state_ == State::Negotiating)
+            becomeReady();  // the server never answered the COM port option: carry on without it
+    });
+}
+
+NetworkLine::~NetworkLine() { close(); }
+
+void NetworkLine::open(const NetworkAddress &address, const LineSettings &settings, int timeLimitMs) {
+    close();
+    address_ = address;
+    reader_ = TelnetReader(address.mode);
+    settings_ = settings;
+    state_ = State::Connecting;
+    socket_ = new QTcpSocket(this);
+    socket_->setReadBufferSize(kReadChunk);
+    connect(socket_, &QTcpSocket::connected, this, &NetworkLine::onConnected);
+    connect(socket_, &QTcpSocket::readyRead, this, &NetworkLine::onReadyRead);
+    connect(socket_, &QTcpSocket::errorOccurred, this, &NetworkLine::onError);
+    connect(socket_, &QTcpSocket::disconnected, this, &NetworkLine::onDisconnected);
+    timeLimit_.start(timeLimitMs);
+    // Started from the event loop, so that even an immediate refusal is
+    // reported after open() has returned, never inside it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, attempt = ++attempt_, host = address.host, port = address.port] {
+            if (attempt == attempt_ && socket_)  // not closed or opened again meanwhile
+                socket_->connectToHost(host, port);
+        },
+        Qt::QueuedConnection);
+}
+
+void NetworkLine::close() {
+    ++attempt_;
+    state_ = State::Closed;
+    timeLimit_.stop();
+    pending_.clear();
+    received_.clear();
+    settings_.reset();
+    if (socket_) {
+        QTcpSocket *socket = std::exchange(socket_, nullptr);
+        disconnect(socket, nullptr, this, nullptr);
+        socket->abort();
+        socket->deleteLater();  // we may be inside one of its signals
+    }
+}
+
+void NetworkLine::finish(bool wasConnected, const QString &cause) {
+    close();
+    if (wasConnected)
+        emit lost(cause);
+    else
+        emit failed(cause);
+}
+
+void NetworkLine::onConnected() {
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);  // a command goes out at once
+    if (reader_.mode() == TelnetReader::Mode::Raw) {
+        becomeReady();
+        return;
+    }
+    state_ = State::Negotiating;
+    timeLimit_.start(kNegotiationLimitMs);
+    send(reader_.opening());
+}
+
+void NetworkLine::becomeReady() {
+    state_ = State::Connected;
+    timeLimit_.stop();
+    if (settings_ && reader_.comPortAgreed())
+        send(reader_.encodeSettings(*std::exchange(settings_, std::nullopt)));
+    if (!pending_.isEmpty())
+        send(reader_.encodeData(std::exchange(pending_, {})));
+    emit connected();
+}
+
+void NetworkLine::applySettings(const LineSettings &settings) {
+    if (reader_.mode() == TelnetReader::Mode::Raw || state_ == State::Closed)
+        return;
+    settings_ = settings;
+    if (state_ == State::Connected && reader_.comPortAgreed())
+        send(reader_.encodeSettings(*std::exchange(settings_, std::nullopt)));
+}
+
+bool NetworkLine::write(QByteArrayView bytes) {
+    switch (state_) {
+    case State::Closed: return false;
+    case State::Connected: send(reader_.encodeData(bytes)); return true;
+    case State::Connecting:
+    case State::Negotiating:
+        if (pending_.size() + bytes.size() > kMaxPending)
+            return false;
+        pending_ += bytes;
+        return true;
+    }
+    return false;
+}
+
+QByteArray NetworkLine::readAll() { return std::exchange(received_, {}); }
+
+void NetworkLine::send(const QByteArray &bytes) {
+    if (!socket_ || bytes.isEmpty())
+        return;
+    socket_->write(bytes);
+    socket_->flush();  // to the kernel now rather than on the next loop pass
+}
+
+void NetworkLine::onReadyRead() {
+    if (!socket_)
+        return;
+    QByteArray data;
+    QByteArray answers;
+    reader_.feed(socket_->read(kReadChunk), data, answers);
+    send(answers);
+    if (state_ == State::Negotiating && reader_.comPortSettled())
+        becomeReady();
+    else if (state_ == State::Connected && settings_ && reader_.comPortAgreed())
+        send(reader_.encodeSettings(*std::exchange(settings_, std::nullopt)));
+    if (state_ == State::Closed || data.isEmpty())
+        return;
+    received_ += data;
+    emit readyRead();
+}
+
+void NetworkLine::onError(QAbstractSocket::SocketError error) {
+    if (state_ == State::Closed)
+        return;
+    finish(state_ == State::Connected, causeOf(error, socket_->errorString()));
+}
+
+void NetworkLine::onDisconnected() {
+    if (state_ != State::Closed)
+        finish(state_ == State::Connected, QStringLiteral("the server closed the connection"));
+}
+
+}  // namespace mv70::serial

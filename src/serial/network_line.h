@@ -1,0 +1,88 @@
+#pragma once
+// A serial line reached through a network serial server: a TCP connection,
+// raw or Telnet with the COM port control option, on the GUI thread's event
+// loop. Nothing here blocks: the connection (host lookup included) is made
+// in the background within a time limit, and what is written before it is
+// made waits, in order, until the server can take it.
+
+#include <QByteArray>
+#include <QObject>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <optional>
+
+#include "serial/line_settings.h"
+#include "serial/network_address.h"
+#include "serial/telnet_reader.h"
+
+namespace mv70::serial {
+
+class NetworkLine : public QObject {
+    Q_OBJECT
+
+public:
+    // Bytes kept for a connection not yet made; more is refused.
+    static constexpr qsizetype kMaxPending = 64 * 1024;
+    // Bytes read from the socket at once: the socket's buffer is no larger,
+    // so a server that never stops sending is held back by TCP itself.
+    static constexpr qint64 kReadChunk = 64 * 1024;
+    // How long the COM port option may stay unanswered before data goes
+    // out all the same.
+    static constexpr int kNegotiationLimitMs = 1000;
+
+    explicit NetworkLine(QObject *parent = nullptr);
+    ~NetworkLine() override;
+
+    // Starts connecting; the outcome comes as connected() or failed().
+    void open(const NetworkAddress &address, const LineSettings &settings, int timeLimitMs);
+    // Drops the connection or the attempt; raises nothing.
+    void close();
+
+    // Connecting or connected.
+    bool isOpen() const { return state_ != State::Closed; }
+    bool isConnected() const { return state_ == State::Connected; }
+    const NetworkAddress &address() const { return address_; }
+
+    // Sends the settings to the server's port (RFC 2217), now or as soon as
+    // the server agrees to the option. Raw TCP carries no settings.
+    void applySettings(const LineSettings &settings);
+    // Queues the projector's bytes for the server. False when the connection
+    // is not yet made and too much is waiting already.
+    bool write(QByteArrayView bytes);
+    // The projector's bytes received and not yet read.
+    QByteArray readAll();
+
+    const TelnetReader &reader() const { return reader_; }
+
+signals:
+    void readyRead();
+    void connected();
+    // The attempt failed: "connection refused", "timed out", "no such host"...
+    void failed(const QString &cause);
+    // The connection, once made, is gone. Raised once.
+    void lost(const QString &cause);
+
+private:
+    enum class State { Closed, Connecting, Negotiating, Connected };
+
+    void onConnected();
+    void onReadyRead();
+    void onError(QAbstractSocket::SocketError error);
+    void onDisconnected();
+    void becomeReady();
+    void send(const QByteArray &bytes);
+    void finish(bool wasConnected, const QString &cause);
+
+    QTcpSocket *socket_ = nullptr;
+    QTimer timeLimit_;
+    NetworkAddress address_;
+    TelnetReader reader_;
+    std::optional<LineSettings> settings_;  // waiting for the COM port option
+    QByteArray pending_;                     // the projector's bytes, waiting for the connection
+    QByteArray received_;
+    State state_ = State::Closed;
+    quint64 attempt_ = 0;  // the connection being made; older ones are void
+};
+
+}  // namespace mv70::serial

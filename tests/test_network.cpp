@@ -1,0 +1,391 @@
+// A port behind a network serial server: the Telnet reader on its own, then
+// the window against mv70-sim through Debian's ser2net on loopback, as
+// RFC 2217 and as raw TCP. The waits with real servers are bounded by
+// seconds; nothing here measures a time.
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "form_fixture.h"
+#include "ser2net_process.h"
+#include "serial/network_address.h"
+#include "serial/telnet_reader.h"
+#include "sim_process.h"
+
+using namespace mv70;
+using serial::TelnetReader;
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int v : values)
+        out += static_cast<char>(v);
+    return out;
+}
+
+QByteArray allByteValues() {
+    QByteArray all(256, Qt::Uninitialized);
+    for (int i = 0; i < 256; ++i)
+        all[i] = static_cast<char>(i);
+    return all;
+}
+
+// The window on COM1 = a network device, the warning box answered here.
+struct NetPanel {
+    std::unique_ptr<Form1> form;
+    QStringList warnings;
+    QStringList rxd;
+    QStringList status;
+
+    explicit NetPanel(const QString &device, int timeLimitMs = 5000) {
+        qputenv("MV70_COM1", device.toLocal8Bit());
+        qputenv("MV70_COM2", missingDevice());
+        form = std::make_unique<Form1>();
+        form->showWarning = [this](const QString &description) { warnings << description; };
+        form->MSComm1.setConnectTimeLimit(timeLimitMs);
+        QObject::connect(&form->MSComm1, &serial::MSComm::OnComm, [this] {
+            rxd << form->Label12->text();
+            status << form->Label22->text();
+        });
+        form->Form_Load();
+        form->show();
+    }
+    ~NetPanel() {
+        form.reset();
+        qunsetenv("MV70_COM1");
+        qunsetenv("MV70_COM2");
+    }
+    bool connected() {
+        return QTest::qWaitFor([this] { return form->MSComm1.networkLine().isConnected(); }, 10000);
+    }
+    QWidget *control(const char *name) { return form->control(name); }
+
+    // A query button: the STATUS line once the reply is in.
+    QString ask(const char *button) {
+        if (!QTest::qWaitFor([this] { return !form->Timer2.isActive(); }, 10000))
+            return QStringLiteral("<reply window still open>");
+        rxd.clear();
+        status.clear();
+        QTest::mouseClick(control(button), Qt::LeftButton);
+        if (!QTest::qWaitFor([this] { return !rxd.isEmpty() && rxd.constLast().endsWith(u"CR "); }, 5000))
+            return QStringLiteral("<no reply>");
+        return status.constLast();
+    }
+};
+
+// A listening socket whose queue is full: a connection attempt to it is
+// neither accepted nor refused, as with an address where nobody answers.
+class SilentPort {
+public:
+    SilentPort() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(listener_, 0) != 0
+            || ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+        for (int &filler : fillers_) {
+            filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            (void)::connect(filler, reinterpret_cast<sockaddr *>(&address), size);
+        }
+    }
+    ~SilentPort() {
+        for (int fd : fillers_)
+            ::close(fd);
+        ::close(listener_);
+    }
+    quint16 port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int fillers_[3] = {-1, -1, -1};
+    quint16 port_ = 0;
+};
+
+}  // namespace
+
+class TestNetwork : public QObject {
+    Q_OBJECT
+
+private slots:
+    void telnetReader_data();
+    void telnetReader();
+    void telnetEncoding();
+    void networkAddresses_data();
+    void networkAddresses();
+    void windowDrivesSimulatorThroughSer2net_data();
+    void windowDrivesSimulatorThroughSer2net();
+    void speedChoiceReachesServerPort();
+    void allByteValuesBothWays();
+    void serverKilledAndRestarted();
+    void failedConnectionKeepsWindowResponsive_data();
+    void failedConnectionKeepsWindowResponsive();
+};
+
+void TestNetwork::telnetReader_data() {
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<int>("baud");  // confirmed by the server
+
+    const QByteArray iac(1, '\xff');
+    QTest::newRow("plain bytes") << QByteArray("80\r\x06") << QByteArray("80\r\x06") << QByteArray() << 0;
+    QTest::newRow("doubled 0xFF is one byte") << bytes({'a', 255, 255, 'b', 255, 255}) << bytes({'a', 255, 'b', 255})
+                                              << QByteArray() << 0;
+    // What ser2net 4.3 says first: WILL/DO SGA, WILL ECHO, DONT ECHO, DO/WILL BINARY, DO COM-PORT.
+    QTest::newRow("ser2net greeting")
+        << bytes({255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251, 0, 255, 253, 44})
+        << QByteArray() << bytes({255, 253, 3, 255, 251, 3, 255, 254, 1}) << 0;
+    QTest::newRow("unknown options refused once")
+        << bytes({255, 253, 24, 255, 253, 24, 255, 251, 31, 255, 251, 31}) << QByteArray()
+        << bytes({255, 252, 24, 255, 254, 31}) << 0;
+    QTest::newRow("speed confirmed amid data")
+        << bytes({'x', 255, 250, 44, 101, 0, 0, 0x25, 0x80, 255, 240, 'y'}) << QByteArray("xy") << QByteArray() << 9600;
+    QTest::newRow("0xFF doubled inside a subnegotiation")
+        << bytes({255, 250, 44, 101, 0, 0, 0, 255, 255, 255, 240}) << QByteArray() << QByteArray() << 255;
+    QTest::newRow("overlong subnegotiation dropped")
+        << bytes({255, 250, 44, 101, 0, 0, 0x25, 0x80}) + QByteArray(200, 'q') + bytes({255, 240, 'z'})
+        << QByteArray("z") << QByteArray() << 0;
+    QTest::newRow("broken subnegotiation end read as a command")
+        << bytes({255, 250, 44, 101, 1, 255, 253, 24, 'k'}) << QByteArray("k") << bytes({255, 252, 24}) << 0;
+    QTest::newRow("CR NUL before binary is agreed") << QByteArray("x\r\0y", 4) << QByteArray("x\ry") << QByteArray()
+                                                    << 0;
+    QTest::newRow("CR NUL once binary") << bytes({255, 251, 0, '\r', 0}) << QByteArray("\r\0", 2) << QByteArray()
+                                        << 0;
+    // A server flipping an option for ever gets a bounded number of answers.
+    QByteArray flipping;
+    for (int i = 0; i < 1000; ++i)
+        flipping += bytes({255, 253, 0, 255, 254, 0});
+    QTest::newRow("endless negotiation") << flipping << QByteArray() << bytes({255, 252, 0, 255, 251, 0}).repeated(32)
+                                         << 0;
+}
+
+void TestNetwork::telnetReader() {
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, answers);
+    QFETCH(int, baud);
+    // Whole, and one byte at a time: a reply may come in any pieces.
+    for (const bool bytewise : {false, true}) {
+        TelnetReader reader(TelnetReader::Mode::Rfc2217);
+        (void)reader.opening();
+        QByteArray gotData;
+        QByteArray gotAnswers;
+        if (bytewise) {
+            for (char c : input)
+                reader.feed(QByteArrayView(&c, 1), gotData, gotAnswers);
+        } else {
+            reader.feed(input, gotData, gotAnswers);
+        }
+        QCOMPARE(gotData.toHex(' '), data.toHex(' '));
+        QCOMPARE(gotAnswers.toHex(' '), answers.toHex(' '));
+        QCOMPARE(reader.confirmed().baudRate, baud);
+    }
+}
+
+void TestNetwork::telnetEncoding() {
+    TelnetReader raw(TelnetReader::Mode::Raw);
+    QVERIFY(raw.opening().isEmpty());
+    QCOMPARE(raw.encodeData("\xff\r"), QByteArray("\xff\r"));
+    QVERIFY(raw.encodeSettings({}).isEmpty());
+
+    TelnetReader telnet(TelnetReader::Mode::Rfc2217);
+    QCOMPARE(telnet.opening().toHex(' '), bytes({255, 251, 0, 255, 251, 44, 255, 253, 0}).toHex(' '));
+    QVERIFY(!telnet.comPortSettled());
+    // Until the server agrees to binary, a carriage return goes as CR NUL.
+    QCOMPARE(telnet.encodeData("C\xff\r").toHex(' '), bytes({'C', 255, 255, '\r', 0}).toHex(' '));
+    QByteArray data, answers;
+    telnet.feed(bytes({255, 253, 0, 255, 253, 44}), data, answers);
+    QVERIFY(telnet.comPortAgreed());
+    QCOMPARE(telnet.encodeData("C\xff\r").toHex(' '), bytes({'C', 255, 255, '\r'}).toHex(' '));
+    serial::LineSettings line;
+    line.baudRate = 0x0100FF;  // a 0xFF inside a value is doubled too
+    QCOMPARE(telnet.encodeSettings(line).toHex(' '),
+             bytes({255, 250, 44, 1, 0, 1, 0, 255, 255, 255, 240, 255, 250, 44, 2, 8, 255, 240, 255, 250, 44, 3, 1,
+                    255, 240, 255, 250, 44, 4, 1, 255, 240, 255, 250, 44, 5, 1, 255, 240})
+                 .toHex(' '));
+}
+
+void TestNetwork::networkAddresses_data() {
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<QString>("parsed");  // mode host port, or the error's tail
+
+    QTest::newRow("RFC 2217, IPv4") << "rfc2217://127.0.0.1:3000" << true << "telnet 127.0.0.1 3000";
+    QTest::newRow("raw, host name, any case") << "TCP://projector-3.hall:2001/" << true << "raw projector-3.hall 2001";
+    QTest::newRow("IPv6 literal") << "rfc2217://[::1]:65535" << true << "telnet ::1 65535";
+    QTest::newRow("local device") << "/dev/ttyUSB0" << false << "it must start with rfc2217:// or tcp://";
+    QTest::newRow("no port") << "tcp://127.0.0.1" << true << "the port number is missing (HOST:PORT)";
+    QTest::newRow("port 0") << "tcp://host:0" << true << "the port must be a number from 1 to 65535";
+    QTest::newRow("port too big") << "tcp://host:65536" << true << "the port must be a number from 1 to 65535";
+    QTest::newRow("IPv6 without brackets") << "tcp://::1:3000" << true << "the host must be a name or an address";
+    QTest::newRow("not IPv6 in brackets") << "tcp://[host]:3000" << true << "\"host\" is not an IPv6 address";
+    QTest::newRow("user part") << "tcp://me@host:3000" << true << "the host must be a name or an address";
+}
+
+void TestNetwork::networkAddresses() {
+    QFETCH(QString, device);
+    QFETCH(bool, network);
+    QFETCH(QString, parsed);
+    QCOMPARE(serial::isNetworkDevice(device), network);
+    const auto result = serial::parseNetworkAddress(device);
+    if (const auto *address = std::get_if<serial::NetworkAddress>(&result)) {
+        const char *mode = address->mode == TelnetReader::Mode::Rfc2217 ? "telnet" : "raw";
+        QCOMPARE(QStringLiteral("%1 %2 %3").arg(mode, address->host).arg(address->port), parsed);
+    } else {
+        QCOMPARE(std::get<QString>(result), QStringLiteral("Invalid network address \"%1\": %2").arg(device, parsed));
+    }
+}
+
+void TestNetwork::windowDrivesSimulatorThroughSer2net_data() {
+    QTest::addColumn<bool>("rfc2217");
+    QTest::newRow("RFC 2217") << true;
+    QTest::newRow("raw TCP") << false;
+}
+
+void TestNetwork::windowDrivesSimulatorThroughSer2net() {
+    QFETCH(bool, rfc2217);
+    SimProcess sim({QStringLiteral("--countdown"), QStringLiteral("500")});
+    QVERIFY(!sim.path().isEmpty());
+    Ser2NetProcess server(sim.path(), rfc2217 ? Ser2NetProcess::Mode::Rfc2217 : Ser2NetProcess::Mode::Raw);
+    QVERIFY(server.listening());
+    NetPanel p(server.url());
+    QVERIFY(p.form->MSComm1.PortOpen());  // open while it connects
+    QVERIFY(p.connected());
+    QTest::keyClick(p.form.get(), Qt::Key_J, Qt::ControlModifier);  // the query buttons
+
+    QCOMPARE(p.ask("Command44"), QStringLiteral(" Stand by"));
+    QTest::mouseClick(p.control("Command17"), Qt::LeftButton);  // POWER ON
+    QTRY_COMPARE_WITH_TIMEOUT(sim.received("C00"), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.ask("Command44"), QStringLiteral(" Power ON"), 10000);
+    // The trace shows the projector's bytes only, never negotiation.
+    QCOMPARE(p.form->Label11->text(), QStringLiteral(" C R 0 CR "));
+    QCOMPARE(p.rxd.constLast(), QStringLiteral(" 0 0 CR "));
+
+    // VOL + held: the command repeats at the projector.
+    QTest::mousePress(p.control("Command1"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.received("C09") >= 3, 10000);
+    QTest::mouseRelease(p.control("Command1"), Qt::LeftButton);
+
+    // A speed choice: sent to the server's port, or said once not to be.
+    QSignalSpy notices(&p.form->MSComm1, &serial::MSComm::notice);
+    QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
+    QTest::mouseClick(p.control("Option10"), Qt::LeftButton);  // 9600
+    QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
+    QTest::mouseClick(p.control("Option9"), Qt::LeftButton);  // 19200 again
+    QCOMPARE(notices.size(), rfc2217 ? 0 : 1);
+    if (!rfc2217)
+        QVERIFY(p.form->Label22->text().contains(u"the speed is the one set at the network serial server"));
+    QCOMPARE(p.ask("Command44"), QStringLiteral(" Power ON"));
+    QVERIFY2(p.warnings.isEmpty(), qPrintable(p.warnings.join(u'\n')));
+}
+
+void TestNetwork::speedChoiceReachesServerPort() {
+    // The projector runs at 9600; ser2net's port starts at 19200. Only the
+    // speed chosen in the window, carried by RFC 2217, makes them agree.
+    SimProcess sim({QStringLiteral("--baud"), QStringLiteral("9600")});
+    QVERIFY(!sim.path().isEmpty());
+    Ser2NetProcess server(sim.path(), Ser2NetProcess::Mode::Rfc2217);
+    NetPanel p(server.url());
+    QVERIFY(p.connected());
+    QTest::keyClick(p.form.get(), Qt::Key_J, Qt::ControlModifier);
+    QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
+    QTest::mouseClick(p.control("Option10"), Qt::LeftButton);  // 9600
+    QCOMPARE(p.ask("Command44"), QStringLiteral(" Stand by"));
+    QCOMPARE(p.form->MSComm1.networkLine().reader().confirmed().baudRate, 9600);
+    QVERIFY(!sim.log().contains("at another line speed"));
+}
+
+void TestNetwork::allByteValuesBothWays() {
+    // The transport under MSComm: its text interface sends ASCII only.
+    PtyPeer peer;
+    Ser2NetProcess server(peer.path(), Ser2NetProcess::Mode::Rfc2217);
+    serial::NetworkLine line;
+    serial::LineSettings settings;
+    settings.baudRate = 9600;
+    line.open(std::get<serial::NetworkAddress>(serial::parseNetworkAddress(server.url())), settings, 5000);
+    QByteArray received;
+    QObject::connect(&line, &serial::NetworkLine::readyRead, [&] { received += line.readAll(); });
+
+    const QByteArray all = allByteValues() + allByteValues();
+    QVERIFY(line.write(all));  // waits for the connection
+    QCOMPARE(peer.read(512, 10000).toHex(' '), all.toHex(' '));
+    peer.write(all);
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), 512, 5000);
+    QCOMPARE(received.toHex(' '), all.toHex(' '));
+    QCOMPARE(peer.baudRate(), 9600);
+}
+
+void TestNetwork::serverKilledAndRestarted() {
+    SimProcess sim;
+    QVERIFY(!sim.path().isEmpty());
+    Ser2NetProcess server(sim.path(), Ser2NetProcess::Mode::Rfc2217);
+    NetPanel p(server.url());
+    QVERIFY(p.connected());
+    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
+    QSignalSpy restored(&p.form->MSComm1, &serial::MSComm::lineRestored);
+    QTest::keyClick(p.form.get(), Qt::Key_J, Qt::ControlModifier);
+    QCOMPARE(p.ask("Command44"), QStringLiteral(" Stand by"));
+
+    server.kill();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
+    QCOMPARE(p.form->Label22->text(),
+             QStringLiteral(" COM1 (%1) lost: the server closed the connection").arg(server.url()));
+    QVERIFY(!p.form->MSComm1.PortOpen());
+    QTest::qWait(2500);  // retries against nothing: still one report
+    QCOMPARE(lost.size(), 1);
+
+    QVERIFY(server.start());
+    QTRY_COMPARE_WITH_TIMEOUT(restored.size(), 1, 10000);
+    QVERIFY(p.form->MSComm1.PortOpen());
+    QCOMPARE(p.ask("Command44"), QStringLiteral(" Stand by"));
+    QCOMPARE(lost.size(), 1);
+    QVERIFY2(p.warnings.isEmpty(), qPrintable(p.warnings.join(u'\n')));
+}
+
+void TestNetwork::failedConnectionKeepsWindowResponsive_data() {
+    QTest::addColumn<bool>("silent");
+    QTest::newRow("refused") << false;
+    QTest::newRow("silent") << true;
+}
+
+void TestNetwork::failedConnectionKeepsWindowResponsive() {
+    QFETCH(bool, silent);
+    SilentPort silentPort;
+    const QString host = silent ? QStringLiteral("127.0.0.1") : QStringLiteral("[::1]");
+    const quint16 port = silent ? silentPort.port() : Ser2NetProcess::freePort();
+    QVERIFY(port != 0);
+    NetPanel p(QStringLiteral("rfc2217://%1:%2").arg(host).arg(port), 1500);
+    // Start-up returned with the attempt under way; the port counts as open.
+    QVERIFY(p.form->MSComm1.PortOpen());
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
+    int ticksAtWarning = -1;
+    QTRY_VERIFY_WITH_TIMEOUT(!p.warnings.isEmpty(), 10000);
+    ticksAtWarning = ticks;
+    const QString cause = silent ? QStringLiteral("timed out") : QStringLiteral("connection refused");
+    QCOMPARE(p.warnings, QStringList{QStringLiteral("COM1: cannot connect to %1:%2: %3").arg(host).arg(port).arg(cause)});
+    QVERIFY(!p.form->MSComm1.PortOpen());
+    if (silent)
+        QVERIFY(ticksAtWarning > 0);  // the window's events went on during the attempt
+    // As after a failed opening, choosing the port tries again.
+    QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
+    QTest::mouseClick(p.control("Option1"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(p.warnings.size(), 2, 10000);
+}
+
+QTEST_MAIN(TestNetwork)
+#include "test_network.moc"
