@@ -1,7 +1,8 @@
 // mv70-ctl against the simulated projector: the bytes of every action, the
 // readings beside the panel's, exit statuses, waiting, steps, and fifty
-// projectors in one call.
+// projectors behind one ser2net in one call.
 
+#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
@@ -258,25 +259,87 @@ void TestCtl::stepsAtTheButtonsRepeatPeriod() {
     QCOMPARE(exchange.result().error, QStringLiteral("no reply within %1 ms").arg(replyWindow));
 }
 
-// Fifty projectors, `power on` then `status` on all of them, each in one
-// call. The ports are the simulators' own devices; behind one ser2net they
-// would be fifty tcp://127.0.0.1:PORT URLs in the same list.
+// One ser2net on loopback with a raw TCP port for each of many simulated
+// projectors.
+class Ser2NetHall {
+public:
+    explicit Ser2NetHall(const std::vector<std::unique_ptr<SimProcess>> &sims) {
+        // Ports held all at once are distinct; they are let go just before
+        // ser2net takes them.
+        std::vector<std::unique_ptr<QTcpServer>> holders;
+        QByteArray configuration;
+        for (std::size_t i = 0; i < sims.size(); ++i) {
+            holders.push_back(std::make_unique<QTcpServer>());
+            holders.back()->listen(QHostAddress::LocalHost);
+            ports_.push_back(holders.back()->serverPort());
+            configuration += QStringLiteral("connection: &projector%1\n"
+                                            "  accepter: tcp,127.0.0.1,%2\n"
+                                            "  connector: serialdev,%3,19200n81,local\n")
+                                 .arg(i)
+                                 .arg(ports_.back())
+                                 .arg(sims[i]->path())
+                                 .toLocal8Bit();
+        }
+        QFile file(dir_.filePath(u"ser2net.yaml"_qs));
+        if (!file.open(QIODevice::WriteOnly) || file.write(configuration) != configuration.size())
+            return;
+        file.close();
+        holders.clear();
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(u"ser2net"_qs, {u"-n"_qs, u"-d"_qs, u"-c"_qs, file.fileName()});
+    }
+    ~Ser2NetHall() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+
+    QStringList urls() const {
+        QStringList urls;
+        for (const quint16 port : ports_)
+            urls << QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+        return urls;
+    }
+    // Whether ser2net listens on every port, from the kernel's table.
+    bool listening() const {
+        QFile table(u"/proc/net/tcp"_qs);
+        if (process_.state() != QProcess::Running || !table.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray all = table.readAll();
+        for (const quint16 port : ports_)
+            if (!all.contains(QStringLiteral("0100007F:%1 00000000:0000 0A").arg(port, 4, 16, QLatin1Char('0')).toUpper().toLatin1()))
+                return false;
+        return true;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    std::vector<quint16> ports_;
+};
+
+// Fifty projectors behind one ser2net: `power on`, then `status`, on all of
+// them, each in one call.
 void TestCtl::fiftyProjectorsAtOnce() {
     constexpr int kProjectors = 50;
     std::vector<std::unique_ptr<SimProcess>> sims;
-    QStringList arguments;
     for (int i = 0; i < kProjectors; ++i) {
         sims.push_back(std::make_unique<SimProcess>(QStringList{u"--countdown"_qs, u"60000"_qs}));
         QVERIFY(!sims.back()->path().isEmpty());
-        arguments << u"--port"_qs << sims.back()->path();
     }
+    const Ser2NetHall hall(sims);
+    QTRY_VERIFY_WITH_TIMEOUT(hall.listening(), 10000);
+    const QStringList ports = hall.urls();
+    QStringList arguments;
+    for (const QString &port : ports)
+        arguments << u"--port"_qs << port;
+
     QElapsedTimer clock;
     clock.start();
     const Outcome on = runProgram(arguments + QStringList{u"power"_qs, u"on"_qs});
     const qint64 onMs = clock.restart();
     const Outcome status = runProgram(arguments + QStringList{u"--json"_qs, u"status"_qs});
     const qint64 statusMs = clock.elapsed();
-    qInfo("50 projectors: power on in %lld ms, status in %lld ms", onMs, statusMs);
+    qInfo("%d projectors behind ser2net: power on in %lld ms, status in %lld ms", kProjectors, onMs, statusMs);
 
     QCOMPARE(on.status, 0);
     QCOMPARE(status.status, 0);
@@ -285,10 +348,11 @@ void TestCtl::fiftyProjectorsAtOnce() {
     QCOMPARE(acknowledged.size(), kProjectors);
     QCOMPARE(objects.size(), kProjectors);
     for (int i = 0; i < kProjectors; ++i) {
-        QCOMPARE(acknowledged[i], sims[std::size_t(i)]->path() + u": acknowledged"_qs);
+        QCOMPARE(acknowledged[i], ports[i] + u": acknowledged"_qs);
         const QJsonObject result = QJsonDocument::fromJson(objects[i].toUtf8()).object();
-        QCOMPARE(result.value(u"port").toString(), sims[std::size_t(i)]->path());
+        QCOMPARE(result.value(u"port").toString(), ports[i]);
         QCOMPARE(result.value(u"reading").toString(), u"Count down"_qs);
+        QTRY_COMPARE(sims[std::size_t(i)]->received("C00"), 1);  // each its own command
     }
 }
 
