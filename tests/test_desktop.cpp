@@ -220,6 +220,7 @@ void TestDesktop::heldButtonStopsWhenTheWindowLosesTheMouse() {
     const int atRelease = panel.sim.received("C09");
     QVERIFY2(panel.repeatStops(), qPrintable(QStringLiteral("still repeating: %1 commands since the release")
                                                  .arg(panel.sim.received("C09") - atRelease)));
+    qInfo("%d commands while held, %d after the release", atRelease, panel.sim.received("C09") - atRelease);
     QCOMPARE(panel.process.state(), QProcess::Running);
 }
 
