@@ -1,5 +1,6 @@
 #include "window/controls.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -84,6 +85,45 @@ void CaptionButton::paintEvent(QPaintEvent *event) {
     painter.drawText(textArea, Qt::AlignCenter | Qt::TextWordWrap, text());
 }
 
+void CaptionButton::keyPressEvent(QKeyEvent *event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QPushButton::keyPressEvent(event);
+        return;
+    }
+    // A key held down clicks once, as Space does: one command per press.
+    if (!event->isAutoRepeat())
+        click();
+    event->accept();
+}
+
+void HoldPushButton::keyPressEvent(QKeyEvent *event) {
+    // No click from the keyboard: the repeat follows the mouse only.
+    QPushButton::keyPressEvent(event);
+}
+
+bool HoldPushButton::event(QEvent *event) {
+    switch (event->type()) {
+    case QEvent::WindowDeactivate:  // another window took the input
+    case QEvent::Hide:              // the window minimised or hidden
+    case QEvent::UngrabMouse:       // the mouse taken away
+        if (isHeld())
+            emit mouseLost();
+        break;
+    default:
+        break;
+    }
+    return CaptionButton::event(event);
+}
+
+void HoldPushButton::endHold() {
+    if (held_ == Qt::NoButton)
+        return;
+    held_ = Qt::NoButton;
+    setDown(false);
+    emit mouseUp(Qt::NoButton, Qt::NoModifier, QPoint());
+}
+
 void HoldPushButton::mousePressEvent(QMouseEvent *event) {
     held_ |= event->button();
     setDown(true);
@@ -92,10 +132,12 @@ void HoldPushButton::mousePressEvent(QMouseEvent *event) {
 }
 
 void HoldPushButton::mouseReleaseEvent(QMouseEvent *event) {
+    event->accept();
+    if (!(held_ & event->button()))
+        return;  // the hold has ended already: the mouse had been lost
     held_ &= ~event->button();
     if (!held_)
         setDown(false);
-    event->accept();
     emit mouseUp(event->button(), event->modifiers(), event->position().toPoint());
 }
 

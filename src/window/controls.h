@@ -65,21 +65,39 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    // Return and Enter click the button, as Space does.
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 // A press-and-hold button: reports the press and the release of any mouse
 // button and sends nothing when activated from the keyboard.
+//
+// A release can go astray: when the window is minimised, hidden, moved to
+// another desktop or loses its activation while a mouse button is down, the
+// release goes to some other window. The button reports mouseLost, and the
+// window ends the hold with endHold(), which reports it as the release, once.
 class HoldPushButton : public CaptionButton {
     Q_OBJECT
 
 public:
     using CaptionButton::CaptionButton;
 
+    // A mouse button pressed on this button has not been released yet.
+    bool isHeld() const { return held_ != Qt::NoButton; }
+    // Ends a hold whose release will not come: mouseUp for the buttons
+    // still held, as one release. Nothing when none is held.
+    void endHold();
+
 signals:
     void mouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint position);
     void mouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint position);
+    // Held, and the release will not come here: the window was deactivated
+    // or hidden, or the mouse taken away.
+    void mouseLost();
 
 protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 #include <climits>
@@ -24,6 +25,21 @@ using namespace window;
 namespace {
 
 QColor colourOf(quint32 rgb) { return QColor::fromRgb(rgb); }
+
+// The window's frame before the window manager has drawn it: the usual title
+// bar and borders, and a border of 4 pixels at either side.
+constexpr int kSideBordersPixels = 8;
+
+// Where a window of this outer rectangle lies within the area, moved as
+// little as it takes. One larger than the area keeps its top-left corner,
+// with the title bar, inside.
+QPoint insideArea(QRect outer, const QRect &area) {
+    outer.moveRight(std::min(outer.right(), area.right()));
+    outer.moveBottom(std::min(outer.bottom(), area.bottom()));
+    outer.moveLeft(std::max(outer.left(), area.left()));
+    outer.moveTop(std::max(outer.top(), area.top()));
+    return outer.topLeft();
+}
 
 bool takesFocus(Kind kind) { return kind == Kind::Button || kind == Kind::Option || kind == Kind::TextBox; }
 
@@ -183,6 +199,7 @@ void Form1::connectHandlers() {
         auto *widget = qobject_cast<window::HoldPushButton *>(control(button.control));
         connect(widget, &window::HoldPushButton::mouseDown, this, [this, &button] { Hold_MouseDown(button); });
         connect(widget, &window::HoldPushButton::mouseUp, this, [this, &button] { Hold_MouseUp(button); });
+        connect(widget, &window::HoldPushButton::mouseLost, this, &Form1::endLostHold);
     }
     for (const serial::PortChoice &choice : serial::kPortChoices)
         connect(qobject_cast<QRadioButton *>(control(choice.control)), &QRadioButton::clicked, this,
@@ -218,6 +235,10 @@ void Form1::setClientHeight(int twips) {
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(twips));
 }
 
+QSize Form1::estimatedOuterSize() const {
+    return {width() + kSideBordersPixels, height() + twipsToPixels(kTitleAndBorders)};
+}
+
 void Form1::reportFailure(const QString &description) { Label22->setText(u' ' + description); }
 
 void Form1::Form_Load() {
@@ -233,6 +254,11 @@ void Form1::Form_Load() {
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - outerHeight) / 2);
     }
     setClientHeight(CompactHeight.client);  // the top edge stays
+    // On a small screen the full-height window does not fit, and centring
+    // it would put the title bar and the logo above the screen: the
+    // compact window is moved into the screen's available area.
+    if (screen)
+        move(insideArea(QRect(pos(), estimatedOuterSize()), screen->availableGeometry()));
 
     RepeatCode = 0;
     AwaitingReply = 0;
@@ -289,6 +315,14 @@ void Form1::Command16_Click() {
     emit ended();
 }
 
+void Form1::endLostHold() {
+    // After END nothing of the program runs any more.
+    if (ended_)
+        return;
+    for (const HoldButton &button : kHoldButtons)
+        qobject_cast<window::HoldPushButton *>(control(button.control))->endHold();
+}
+
 void Form1::stopEverything() {
     for (QTimer *timer : {&Timer1, &Timer2, &Timer3, &Timer4})
         timer->stop();
@@ -306,6 +340,11 @@ void Form1::closeEvent(QCloseEvent *event) {
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
+    // The window no longer on the screen (another desktop, unmapped): a
+    // held button's release will go elsewhere.
+    if (event->type() == QEvent::Expose && watched == windowHandle() && !windowHandle()->isExposed())
+        endLostHold();
+
     // Key preview: the window sees every key press before the control with
     // the focus, and lets the control have it afterwards. A press that the
     // control ignores travels on to its parents as the same event; it is

@@ -118,6 +118,11 @@ private:
     [[nodiscard]] bool openStartPort();
     void reportFailure(const QString &description);
     void stopEverything();
+    // A held button whose release will not come (the window lost the mouse)
+    // ends as at its release: Hold_MouseUp, once.
+    void endLostHold();
+    // The window's size with its frame, before the window manager has drawn it.
+    QSize estimatedOuterSize() const;
 
     QHash<QByteArray, QWidget *> controls_;
     // The receive trace, rendered only as far as the receive buffer is new.
