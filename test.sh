@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
-mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_PACKAGE_PACKAGES[@]}" "${MV70_FUZZ_PACKAGES[@]}"
+mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" "${MV70_PACKAGE_PACKAGES[@]}" "${MV70_FUZZ_PACKAGES[@]}"
 export QT_QPA_PLATFORM=offscreen
 
 echo "== Tests"

@@ -27,6 +27,11 @@ MV70_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev l
 # to press keys and click in it, and a screenshot.
 MV70_HEADLESS_PACKAGES=(xvfb xdotool imagemagick)
 
+# What the tests need beyond the build: the accessibility test reads the
+# window's accessibility tree as a screen reader does, through at-spi2-core's
+# bus in a private D-Bus session, with the window on a virtual X server.
+MV70_TEST_PACKAGES=(at-spi2-core python3-pyatspi dbus-daemon xvfb)
+
 # What packing the .deb needs (CPack's DEB generator asks dpkg-shlibdeps and
 # file which libraries the programs link).
 MV70_PACKAGE_PACKAGES=(dpkg-dev file)

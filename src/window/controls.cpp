@@ -1,5 +1,6 @@
 #include "window/controls.h"
 
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -50,6 +51,13 @@ void MonitorLine::repaintSoon() {
 void MonitorLine::repaintNow() {
     sinceRepaint_.start();
     update();
+    // Assistive technology hears of the change with the repaint that shows
+    // it; while nothing listens, not even the event is built.
+    if (!QAccessible::isActive())
+        return;
+    ++nameChangesRaised_;
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 void MonitorLine::setTextColour(const QColor &colour) {
@@ -67,6 +75,45 @@ void MonitorLine::paintEvent(QPaintEvent *event) {
     painter.setClipRect(area);
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, visiblePart(text_).toString());
+}
+
+namespace {
+
+// A monitor line as assistive technology sees it: a label whose name is the
+// line's text. The caption beside it (TXD, RXD, STATUS) is its buddy, which
+// Qt reports as the line's label relation.
+class MonitorLineAccessible : public QAccessibleWidget {
+public:
+    explicit MonitorLineAccessible(MonitorLine *line) : QAccessibleWidget(line, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name)
+            return static_cast<const MonitorLine *>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *windowControlsFactory(const QString &className, QObject *object) {
+    if (!object || !object->isWidgetType())
+        return nullptr;
+    auto *widget = static_cast<QWidget *>(object);
+    if (className == QLatin1String(MonitorLine::staticMetaObject.className()))
+        return new MonitorLineAccessible(static_cast<MonitorLine *>(widget));
+    // A plain frame groups the controls in it; its accessible name is the
+    // group's caption.
+    if (object->metaObject() == &QFrame::staticMetaObject)
+        return new QAccessibleWidget(widget, QAccessible::Grouping);
+    return nullptr;
+}
+
+}  // namespace
+
+void installAccessibleInterfaces() {
+    static const bool installed = [] {
+        QAccessible::installFactory(windowControlsFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 void CaptionButton::paintEvent(QPaintEvent *event) {

@@ -25,6 +25,11 @@ namespace mv70::window {
 // repainted once every kSteadyRepaintIntervalMs, a screen's frame. The text
 // itself is always the newest, and a change beyond the part that fits asks
 // for no repaint at all.
+//
+// To assistive technology (screen readers) a line is static text whose name
+// is the whole text it holds. A repaint tells them that the name changed,
+// so they hear of a change no more often than the screen shows one, and
+// not at all while none of them listens.
 class MonitorLine : public QFrame {
     Q_OBJECT
 
@@ -39,6 +44,9 @@ public:
     const QString &text() const { return text_; }
     void setTextColour(const QColor &colour);
 
+    // How often this line has told assistive technology of a new name.
+    quint64 nameChangesRaised() const { return nameChangesRaised_; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
@@ -49,6 +57,7 @@ private:
     void repaintNow();
 
     QString text_;
+    quint64 nameChangesRaised_ = 0;
     QElapsedTimer sinceRepaint_;  // since the last repaint was asked for
     QElapsedTimer sinceChange_;   // since the last change of what fits
     QElapsedTimer changingFor_;   // since the changes began without a quiet spell
@@ -88,6 +97,11 @@ protected:
 private:
     Qt::MouseButtons held_;
 };
+
+// Makes the window's own kinds of control known to assistive technology:
+// the monitor lines as static text, plain frames as named groups. Called
+// once before the first window is built; later calls do nothing.
+void installAccessibleInterfaces();
 
 // The logo: a picture at its natural size that reports a double-click.
 class LogoImage : public QLabel {
