@@ -5,6 +5,9 @@
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QTextLayout>
+
+#include <vector>
 
 namespace mv70::window {
 
@@ -128,7 +131,54 @@ void CaptionButton::paintEvent(QPaintEvent *event) {
     option.text.clear();
     painter.drawControl(QStyle::CE_PushButton, option);
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
-    painter.drawText(textArea, Qt::AlignCenter | Qt::TextWordWrap, text());
+
+    const int flags = Qt::AlignCenter | Qt::TextWordWrap;
+    if (fontMetrics().boundingRect(textArea, flags, text()).height() <= textArea.height()) {
+        painter.drawText(textArea, flags, text());
+        return;
+    }
+    // Taller than the button, as the two lines of a Japanese caption are:
+    // the lines are stacked by their glyphs, one pixel apart, and the font
+    // is made a pixel smaller at a time until they fit inside the border.
+    const QRectF inner = QRectF(rect()).adjusted(3, 1, -3, -1);
+    QFont smaller = font();
+    int pixels = QFontInfo(font()).pixelSize();
+    smaller.setPixelSize(pixels);
+    while (pixels > 5 && !drawStacked(painter, smaller, inner, false))
+        smaller.setPixelSize(--pixels);
+    drawStacked(painter, smaller, inner, true);
+}
+
+bool CaptionButton::drawStacked(QPainter &painter, const QFont &font, const QRectF &inner, bool draw) const {
+    QTextLayout layout(text(), font, const_cast<CaptionButton *>(this));
+    QTextOption wrap(Qt::AlignHCenter);
+    wrap.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(wrap);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
+        line.setLineWidth(inner.width());
+    layout.endLayout();
+    const QFontMetricsF metrics(font, const_cast<CaptionButton *>(this));
+    std::vector<QRectF> ink;
+    qreal height = 0;
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        const QTextLine line = layout.lineAt(i);
+        ink.push_back(metrics.tightBoundingRect(text().mid(line.textStart(), line.textLength())));
+        height += ink.back().height() + (i ? 1 : 0);
+    }
+    if (height > inner.height())
+        return false;
+    if (draw) {
+        painter.setFont(font);
+        qreal top = inner.top() + (inner.height() - height) / 2;
+        for (int i = 0; i < layout.lineCount(); ++i) {
+            const QTextLine line = layout.lineAt(i);
+            // Baseline where the glyphs' top comes at `top`.
+            line.draw(&painter, QPointF(inner.left(), top - ink[i].top() - line.ascent() - line.y()));
+            top += ink[i].height() + 1;
+        }
+    }
+    return true;
 }
 
 void HoldPushButton::mousePressEvent(QMouseEvent *event) {

@@ -74,6 +74,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    // The wrapped caption's lines stacked inside `inner`: false when they do
+    // not fit in this font. Draws them only when `draw` is set.
+    bool drawStacked(QPainter &painter, const QFont &font, const QRectF &inner, bool draw) const;
 };
 
 // A press-and-hold button: reports the press and the release of any mouse
