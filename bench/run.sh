@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" xvfb valgrind
+mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" valgrind
 
 seconds=30 repeat_seconds=10 press_samples=100 reply_samples=30 startup_runs=20
 if [ "${1:-}" = "--quick" ]; then
@@ -66,6 +66,7 @@ run cost-idle "$bin/mv70-bench" cost-idle --seconds "$seconds"
 run cost-hold "$bin/mv70-bench" cost-hold --seconds "$seconds"
 run cost-stream "$bin/mv70-bench" cost-stream --seconds "$seconds"
 run cost-stream-compact "$bin/mv70-bench" cost-stream --compact --seconds "$seconds"
+run cost-stream-a11y bench/with_a11y_client.sh "$bin/mv70-bench" cost-stream --seconds "$seconds"
 
 # Rendering and decoding: wall-clock time, then instruction counts under callgrind.
 echo "Running the trace and decoder benchmarks ..." >&2

@@ -29,8 +29,9 @@ MV70_HEADLESS_PACKAGES=(xvfb xdotool imagemagick)
 
 # What the tests need beyond the build: the accessibility test reads the
 # window's accessibility tree as a screen reader does, through at-spi2-core's
-# bus in a private D-Bus session, with the window on a virtual X server.
-MV70_TEST_PACKAGES=(at-spi2-core python3-pyatspi dbus-daemon xvfb)
+# bus in a private D-Bus session, with the window on a virtual X server. The
+# benchmark attaches the same kind of client to the stream's cost.
+MV70_TEST_PACKAGES=(at-spi2-core python3-pyatspi dbus-daemon dbus-bin xvfb)
 
 # What packing the .deb needs (CPack's DEB generator asks dpkg-shlibdeps and
 # file which libraries the programs link).
