@@ -83,15 +83,18 @@ void MonitorLine::paintEvent(QPaintEvent *event) {
 namespace {
 
 // A monitor line as assistive technology sees it: a label whose name is the
-// line's text. The caption beside it (TXD, RXD, STATUS) is its buddy, which
-// Qt reports as the line's label relation.
+// text the line paints. A receive trace may run to tens of thousands of
+// characters, of which the line shows the first few dozen: a screen reader
+// gets what is on screen, and the name stays small however long the trace.
+// The caption beside it (TXD, RXD, STATUS) is its buddy, which Qt reports as
+// the line's label relation.
 class MonitorLineAccessible : public QAccessibleWidget {
 public:
     explicit MonitorLineAccessible(MonitorLine *line) : QAccessibleWidget(line, QAccessible::StaticText) {}
 
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name)
-            return static_cast<const MonitorLine *>(widget())->text();
+            return static_cast<const MonitorLine *>(widget())->shownText();
         return QAccessibleWidget::text(t);
     }
 };

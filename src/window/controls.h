@@ -27,9 +27,10 @@ namespace mv70::window {
 // for no repaint at all.
 //
 // To assistive technology (screen readers) a line is static text whose name
-// is the whole text it holds. A repaint tells them that the name changed,
-// so they hear of a change no more often than the screen shows one, and
-// not at all while none of them listens.
+// is the text it paints: all of a reading or a short trace, the start of a
+// long one. A repaint tells them that the name changed, so that they hear of
+// every change, no more often than the screen shows one, and not at all
+// while none of them listens.
 class MonitorLine : public QFrame {
     Q_OBJECT
 
@@ -42,6 +43,8 @@ public:
 
     void setText(const QString &text);
     const QString &text() const { return text_; }
+    // The part of the text that the line paints (clipped at its right edge).
+    QString shownText() const { return visiblePart(text_).toString(); }
     void setTextColour(const QColor &colour);
 
     // How often this line has told assistive technology of a new name.
