@@ -18,6 +18,8 @@ MonitorLine::MonitorLine(QWidget *parent) : QFrame(parent) {
     repaintTimer_.setSingleShot(true);
     repaintTimer_.setTimerType(Qt::PreciseTimer);
     connect(&repaintTimer_, &QTimer::timeout, this, &MonitorLine::repaintNow);
+    announceTimer_.setSingleShot(true);
+    connect(&announceTimer_, &QTimer::timeout, this, &MonitorLine::announceNow);
 }
 
 void MonitorLine::setText(const QString &text) {
@@ -56,8 +58,25 @@ void MonitorLine::repaintNow() {
     update();
     // Assistive technology hears of the change with the repaint that shows
     // it; while nothing listens, not even the event is built.
+    if (QAccessible::isActive())
+        announceSoon();
+}
+
+void MonitorLine::announceSoon() {
+    if (announceTimer_.isActive())
+        return;  // the held-back announcement will carry this text too
+    const bool steady = changingFor_.isValid() && changingFor_.elapsed() >= kSteadyAfterMs;
+    const qint64 since = sinceAnnounced_.isValid() ? sinceAnnounced_.elapsed() : kSteadyAnnounceIntervalMs;
+    if (!steady || since >= kSteadyAnnounceIntervalMs)
+        announceNow();
+    else
+        announceTimer_.start(static_cast<int>(kSteadyAnnounceIntervalMs - since));
+}
+
+void MonitorLine::announceNow() {
     if (!QAccessible::isActive())
         return;
+    sinceAnnounced_.start();
     ++nameChangesRaised_;
     QAccessibleEvent event(this, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&event);

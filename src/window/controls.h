@@ -30,7 +30,8 @@ namespace mv70::window {
 // is the text it paints: all of a reading or a short trace, the start of a
 // long one. A repaint tells them that the name changed, so that they hear of
 // every change, no more often than the screen shows one, and not at all
-// while none of them listens.
+// while none of them listens. A line that keeps changing tells them at most
+// once every kSteadyAnnounceIntervalMs, and once more with its last text.
 class MonitorLine : public QFrame {
     Q_OBJECT
 
@@ -38,6 +39,7 @@ public:
     static constexpr int kMinRepaintIntervalMs = 4;
     static constexpr int kSteadyAfterMs = 100;
     static constexpr int kSteadyRepaintIntervalMs = 16;
+    static constexpr int kSteadyAnnounceIntervalMs = 100;
 
     explicit MonitorLine(QWidget *parent = nullptr);
 
@@ -58,9 +60,13 @@ private:
     QStringView visiblePart(const QString &text) const;
     void repaintSoon();
     void repaintNow();
+    void announceSoon();
+    void announceNow();
 
     QString text_;
     quint64 nameChangesRaised_ = 0;
+    QElapsedTimer sinceAnnounced_;  // since assistive technology was last told
+    QTimer announceTimer_;  // a name change held back until the interval is over
     QElapsedTimer sinceRepaint_;  // since the last repaint was asked for
     QElapsedTimer sinceChange_;   // since the last change of what fits
     QElapsedTimer changingFor_;   // since the changes began without a quiet spell
