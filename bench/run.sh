@@ -67,6 +67,7 @@ run cost-idle "$bin/mv70-bench" cost-idle --seconds "$seconds"
 run cost-hold "$bin/mv70-bench" cost-hold --seconds "$seconds"
 run cost-stream "$bin/mv70-bench" cost-stream --seconds "$seconds"
 run cost-stream-compact "$bin/mv70-bench" cost-stream --compact --seconds "$seconds"
+run cost-stream-a11y bench/with_a11y_client.sh "$bin/mv70-bench" cost-stream --seconds "$seconds"
 
 # Rendering and decoding: wall-clock time, then instruction counts under callgrind.
 echo "Running the trace and decoder benchmarks ..." >&2

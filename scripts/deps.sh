@@ -27,9 +27,12 @@ MV70_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev l
 # to press keys and click in it, and a screenshot.
 MV70_HEADLESS_PACKAGES=(xvfb xdotool imagemagick)
 
-# What the tests run against: Debian's network serial server, for the ports
-# named rfc2217:// and tcp://.
-MV70_TEST_PACKAGES=(ser2net)
+# What the tests run against beyond the build: Debian's network serial
+# server, for the ports named rfc2217:// and tcp://; and at-spi2-core's bus
+# in a private D-Bus session with the window on a virtual X server, for the
+# test that reads the window's accessibility tree as a screen reader does
+# (the benchmark attaches the same kind of client to the stream's cost).
+MV70_TEST_PACKAGES=(ser2net at-spi2-core python3-pyatspi dbus-daemon dbus-bin xvfb)
 
 # What the desktop test needs: a virtual X display, a window manager, a way
 # to press keys and buttons in it, and xprop to see the manager is up.

@@ -43,9 +43,30 @@ QPoint insideArea(QRect outer, const QRect &area) {
 
 bool takesFocus(Kind kind) { return kind == Kind::Button || kind == Kind::Option || kind == Kind::TextBox; }
 
-const char *const kDataViewShow = "データを表示する";
-const char *const kDataViewHide = "データを表示しない";
-const char *const kDataViewClose = "CLOSE";
+// The data-view button's captions, each with what it does for assistive
+// technology.
+struct DataViewCaption {
+    const char *caption;  // UTF-8
+    const char *meaning;
+};
+constexpr DataViewCaption kDataViewShow{"データを表示する", "Show the data band"};
+constexpr DataViewCaption kDataViewHide{"データを表示しない", "Hide the data band"};
+constexpr DataViewCaption kDataViewClose{"CLOSE", "Close the data and service bands"};
+
+void setCaption(QPushButton *button, const DataViewCaption &caption) {
+    button->setText(QString::fromUtf8(caption.caption));
+    button->setAccessibleName(QString::fromUtf8(caption.meaning));
+}
+
+// What a button sends, for assistive technology: "sends C00".
+QString whatItSends(std::string_view control) {
+    if (const OneShotButton *button = findOneShot(control))
+        return QStringLiteral("sends ") + QStringView(button->code).toString();
+    if (const HoldButton *button = findHold(control))
+        if (const auto code = repeatCodeText(button->repeatCode))
+            return QStringLiteral("sends %1 while held").arg(QStringView(*code).toString());
+    return {};
+}
 
 }  // namespace
 
@@ -79,6 +100,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent) {
         box.exec();
     };
 
+    installAccessibleInterfaces();
     buildControls();
     connectHandlers();
 }
@@ -161,6 +183,10 @@ void Form1::buildControls() {
         widget->setPalette(palette);
         if (row.font.face != Face::Window)
             widget->setFont(fontFor(row.font));
+        if (*row.meaning)
+            widget->setAccessibleName(QString::fromUtf8(row.meaning));
+        if (row.kind == Kind::Button)
+            widget->setAccessibleDescription(whatItSends(row.name));
         if (!row.visible)
             widget->hide();
         if (takesFocus(row.kind))
@@ -174,6 +200,8 @@ void Form1::buildControls() {
         if (row.kind == Kind::Label || row.kind == Kind::Image)
             control(row.name)->lower();
     control("Frame8")->raise();
+    for (const CaptionFor &pair : kCaptionsFor)
+        qobject_cast<QLabel *>(control(pair.label))->setBuddy(control(pair.control));
 
     std::ranges::sort(tabOrder, {}, &std::pair<int, QWidget *>::first);
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
@@ -277,7 +305,7 @@ void Form1::Form_KeyDown(quint16 keyCode, quint16 shift) {
         return;
     setClientHeight(ArmedHeight.client);
     DataPanelArmed = 1;
-    Command34->setText(QString::fromLatin1(kDataViewClose));
+    setCaption(Command34, kDataViewClose);
     Command34->setVisible(true);
 }
 
@@ -285,7 +313,7 @@ void Form1::Image1_DblClick() {
     if (DataPanelArmed != 1)
         return;
     setClientHeight(FullHeight.client);
-    Command34->setText(QString::fromLatin1(kDataViewClose));
+    setCaption(Command34, kDataViewClose);
     Command34->setVisible(true);
 }
 
@@ -294,10 +322,10 @@ void Form1::Command34_Click() {
     DataPanelArmed = 0;
     if (clientHeight() < kDataViewClientThreshold) {
         setClientHeight(DataViewHeight.client);
-        Command34->setText(QString::fromUtf8(kDataViewHide));
+        setCaption(Command34, kDataViewHide);
     } else {
         setClientHeight(CompactHeight.client);
-        Command34->setText(QString::fromUtf8(kDataViewShow));
+        setCaption(Command34, kDataViewShow);
     }
     Timer3.start();
 }
