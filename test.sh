@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
 mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" "${MV70_PACKAGE_PACKAGES[@]}" \
-    "${MV70_FUZZ_PACKAGES[@]}"
+    "${MV70_FUZZ_PACKAGES[@]}" "${MV70_DESKTOP_PACKAGES[@]}"
 export QT_QPA_PLATFORM=offscreen
 
 echo "== Tests"

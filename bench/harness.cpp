@@ -30,6 +30,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "accessibility_note.h"
 #include "frame_probe.h"
 #include "network_latency.h"
 #include "protocol/trace.h"
@@ -595,8 +596,9 @@ void costStream(int seconds, bool dataBand) {
                         << " characters at the end. Over the last " << tail << " s"
                         << (atBound ? ", with the buffer at its bound all the time: " : " (the buffer had not reached its bound yet): ")
                         << "panel " << ms(last.panelPercent(), 2) << " % of a core, GUI thread " << ms(last.guiPercent(), 2)
-                        << " %.\n\n";
-    costTable(dataBand ? QStringLiteral("continuous stream at 19200 bit/s") : QStringLiteral("continuous stream at 19200 bit/s, compact window"),
+                        << " %.\n\n"
+                        << accessibilityNote(*panel.form, probe.frames());
+    costTable((dataBand ? QStringLiteral("continuous stream at 19200 bit/s") : QStringLiteral("continuous stream at 19200 bit/s, compact window")) + accessibilitySuffix(),
               QStringLiteral("%3 and STATUS clicked once, then the peer sends `00` CR without end, one "
                              "byte every %1 ms (a byte's time at 19200 bit/s), each byte in a write of its own unless "
                              "the peer fell behind, for %2 s. The receive buffer grows to its bound of 32767 "
@@ -606,7 +608,8 @@ void costStream(int seconds, bool dataBand) {
                   .arg(dataBand ? QStringLiteral("The data band open, so that the RXD line is on screen,")
                                 : QStringLiteral("The window at its compact height, as it starts (the monitor lines are out of view),")),
               w, startPeak, extra);
-    goal(dataBand ? QStringLiteral("Cost under a stream") : QStringLiteral("Cost under a stream, compact window"), QStringLiteral("under 10 % of a core"),
+    goal((dataBand ? QStringLiteral("Cost under a stream") : QStringLiteral("Cost under a stream, compact window")) + accessibilitySuffix(),
+         QStringLiteral("under 10 % of a core"),
          QStringLiteral("%1 % of a core over %2 s; %3 % over the last %4 s%5; peak %6 MiB")
              .arg(ms(w.panelPercent(), 2))
              .arg(seconds)

@@ -67,6 +67,7 @@ run cost-idle "$bin/mv70-bench" cost-idle --seconds "$seconds"
 run cost-hold "$bin/mv70-bench" cost-hold --seconds "$seconds"
 run cost-stream "$bin/mv70-bench" cost-stream --seconds "$seconds"
 run cost-stream-compact "$bin/mv70-bench" cost-stream --compact --seconds "$seconds"
+run cost-stream-a11y bench/with_a11y_client.sh "$bin/mv70-bench" cost-stream --seconds "$seconds"
 # The same stream with the exchange log on: one line per receive event.
 logged_stream() {
     "$bin/mv70-bench" cost-stream --seconds "$seconds" --log "$work/exchanges.log" \

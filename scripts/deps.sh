@@ -21,15 +21,22 @@ mv70_need_packages() {
 
 # What every build needs.
 MV70_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-                     fonts-ipafont-gothic qt6-qpa-plugins)
+                     libxcb1-dev fonts-ipafont-gothic qt6-qpa-plugins)
 
 # What run.sh needs on a machine without a display: a virtual X server, a way
 # to press keys and click in it, and a screenshot.
 MV70_HEADLESS_PACKAGES=(xvfb xdotool imagemagick)
 
-# What the tests run against: Debian's network serial server, for the ports
-# named rfc2217:// and tcp://.
-MV70_TEST_PACKAGES=(ser2net)
+# What the tests run against beyond the build: Debian's network serial
+# server, for the ports named rfc2217:// and tcp://; and at-spi2-core's bus
+# in a private D-Bus session with the window on a virtual X server, for the
+# test that reads the window's accessibility tree as a screen reader does
+# (the benchmark attaches the same kind of client to the stream's cost).
+MV70_TEST_PACKAGES=(ser2net at-spi2-core python3-pyatspi dbus-daemon dbus-bin xvfb)
+
+# What the desktop test needs: a virtual X display, a window manager, a way
+# to press keys and buttons in it, and xprop to see the manager is up.
+MV70_DESKTOP_PACKAGES=(xvfb openbox xdotool x11-utils)
 
 # What packing the .deb needs (CPack's DEB generator asks dpkg-shlibdeps and
 # file which libraries the programs link).

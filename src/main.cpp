@@ -4,6 +4,7 @@
 #include <QStyleFactory>
 
 #include "window/form1.h"
+#include "window/outside_end.h"
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
@@ -15,6 +16,7 @@ int main(int argc, char *argv[]) {
 
     mv70::Form1 form;
     QObject::connect(&form, &mv70::Form1::ended, &app, &QCoreApplication::quit);
+    mv70::endFromOutside(form);  // signals, the window destroyed by another client
     form.Form_Load();
     form.show();
     return QApplication::exec();

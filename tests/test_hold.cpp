@@ -45,6 +45,8 @@ private slots:
     void everyRepeatCodeSendsItsRow_data();
     void everyRepeatCodeSendsItsRow();
     void releaseKeepsAnOutstandingReplyFlag();
+    void lostMouseEndsTheHoldAsTheReleaseDoes_data();
+    void lostMouseEndsTheHoldAsTheReleaseDoes();
 };
 
 void TestHold::pressAndReleaseBeforeTheFirstTickSendsOne() {
@@ -199,6 +201,86 @@ void TestHold::releaseKeepsAnOutstandingReplyFlag() {
     h.release("Command51");
     QCOMPARE(h.f->AwaitingReply, quint8(1));
     QCOMPARE(h.f->LastCommand, QStringLiteral("C8F\r"));
+}
+
+// The release of a held button goes elsewhere when the window is
+// deactivated, minimised or hidden while the mouse button is down: the hold
+// ends there, with the steps of the release, once.
+enum class Loss { Deactivated, Minimised, Hidden, MouseTaken };
+
+void TestHold::lostMouseEndsTheHoldAsTheReleaseDoes_data() {
+    QTest::addColumn<int>("lossRow");
+    QTest::newRow("another window activated") << int(Loss::Deactivated);
+    QTest::newRow("minimised") << int(Loss::Minimised);
+    QTest::newRow("hidden") << int(Loss::Hidden);
+    QTest::newRow("mouse taken") << int(Loss::MouseTaken);
+}
+
+void TestHold::lostMouseEndsTheHoldAsTheReleaseDoes() {
+    QFETCH(int, lossRow);
+    const auto loss = Loss(lossRow);
+    Held h;
+    auto &f = h.f;
+    f->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+    QWidget other;
+    auto *plus = qobject_cast<QPushButton *>(h.button("Command1"));  // "+" of VOL
+
+    QVERIFY(h.press("Command1"));
+    QCOMPARE(f.com1.read(4), QByteArray("C09\r"));
+    f->RxBuffer = QStringLiteral("x");
+    f->Timer1.start();
+    f->Timer2.start();
+    const auto lose = [&] {
+        switch (loss) {
+        case Loss::Deactivated:
+            other.show();
+            other.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+            break;
+        case Loss::Minimised:
+            f->showMinimized();
+            break;
+        case Loss::Hidden:
+            f->hide();
+            break;
+        case Loss::MouseTaken: {
+            QEvent ungrab(QEvent::UngrabMouse);
+            QCoreApplication::sendEvent(plus, &ungrab);
+            break;
+        }
+        }
+    };
+    lose();
+    QTRY_COMPARE_WITH_TIMEOUT(f->RepeatCode, quint8(0), 5000);
+    QVERIFY(!f->Timer1.isActive());
+    QVERIFY(!f->Timer2.isActive());
+    QVERIFY(f->Timer4.isActive());
+    QCOMPARE(f->Timer2.interval(), 500);
+    QCOMPARE(f->Timer4.interval(), 1000);
+    QVERIFY(f->Label11->text().isEmpty());
+    QVERIFY(f->Label12->text().isEmpty());
+    QVERIFY(f->RxBuffer.isEmpty());
+    QVERIFY(!plus->isDown());
+
+    // Once: neither a second loss nor the release that comes late runs the
+    // release's steps again.
+    f->Timer4.stop();
+    f->Label11->setText(QStringLiteral(" later"));
+    lose();
+    QTest::mouseRelease(plus, Qt::LeftButton);
+    QVERIFY(!f->Timer4.isActive());
+    QCOMPARE(f->Label11->text(), QStringLiteral(" later"));
+    f->Timer1_Timer();  // a tick already on its way sends nothing
+    QCOMPARE(f.sendMarkerAndRead(f.com1), QByteArray("MARK\r"));
+
+    // Back on screen, the button holds again.
+    f->showNormal();
+    f->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+    QVERIFY(h.press("Command1"));
+    h.release("Command1");
+    QCOMPARE(f.com1.read(4), QByteArray("C09\r"));
 }
 
 QTEST_MAIN(TestHold)

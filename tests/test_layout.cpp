@@ -46,6 +46,7 @@ private slots:
     void logoIsTheBitmapAtItsNaturalSize();
     void labelsNeverInterpretMarkup();
     void rendersFourPictures();
+    void captionsFitTheirControls();
 };
 
 void TestLayout::everyControlExistsInItsContainer() {
@@ -270,16 +271,84 @@ void TestLayout::labelsNeverInterpretMarkup() {
 }
 
 void TestLayout::rendersFourPictures() {
-    QTemporaryDir dir;
-    QProcess render;
-    render.start(QStringLiteral(MV70_RENDER_TOOL), {dir.path()});
-    QVERIFY(render.waitForFinished(60000));
-    QCOMPARE(render.exitCode(), 0);
-    const std::pair<const char *, int> pictures[] = {
-        {"window-compact.png", 332}, {"window-dataview.png", 418}, {"window-armed.png", 455}, {"window-full.png", 582}};
-    for (const auto &[name, height] : pictures) {
-        const QImage image(dir.filePath(QString::fromLatin1(name)));
-        QCOMPARE(image.size(), QSize(633, height));
+    // As on a screen of ordinary density, and at 200 %: twice the pixels.
+    for (const int percent : {100, 200}) {
+        QTemporaryDir dir;
+        QProcess render;
+        QStringList arguments{dir.path()};
+        if (percent != 100)
+            arguments << QStringLiteral("--scale") << QString::number(percent / 100.0);
+        render.start(QStringLiteral(MV70_RENDER_TOOL), arguments);
+        QVERIFY(render.waitForFinished(60000));
+        QCOMPARE(render.exitCode(), 0);
+        const std::pair<const char *, int> pictures[] = {
+            {"window-compact", 332}, {"window-dataview", 418}, {"window-armed", 455}, {"window-full", 582}};
+        const QString suffix = percent == 100 ? QString() : QStringLiteral("-%1").arg(percent);
+        for (const auto &[name, height] : pictures) {
+            const QImage image(dir.filePath(QString::fromLatin1(name) + suffix + QStringLiteral(".png")));
+            QCOMPARE(image.size(), QSize(633, height) * percent / 100);
+        }
+    }
+}
+
+// Where a caption's pixels fall on its button, in device pixels: the
+// difference between the button drawn with and without it.
+QRect inkOf(QAbstractButton *button, const QString &caption) {
+    const QString kept = button->text();
+    button->setText(QString());
+    const QImage bare = button->grab().toImage();
+    button->setText(caption);
+    const QImage shown = button->grab().toImage();
+    button->setText(kept);
+    QRect ink;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (shown.pixel(x, y) != bare.pixel(x, y))
+                ink |= QRect(x, y, 1, 1);
+    return ink;
+}
+
+// Every caption inside its control, nothing cut off or drawn over a border,
+// at the screen scale this runs at: ctest runs it at 100 %, and again at
+// 150 % and 200 % (QT_SCALE_FACTOR).
+void TestLayout::captionsFitTheirControls() {
+    FormOnPty f;
+    f->setClientHeight(FullHeight.client);
+    const qreal dpr = f->devicePixelRatioF();
+    const int border = qCeil(dpr);  // the button's frame
+    for (const ControlSpec &row : kControls) {
+        QWidget *widget = f->control(row.name);
+        const QString caption = QString::fromUtf8(row.caption);
+        if (caption.isEmpty())
+            continue;
+        const QFontMetrics metrics = widget->fontMetrics();
+        switch (row.kind) {
+        case Kind::Button: {
+            QStringList captions{caption};
+            if (row.name == "Command34")
+                captions << QStringLiteral("データを表示しない") << QStringLiteral("CLOSE");
+            for (const QString &shown : captions) {
+                const QRect ink = inkOf(qobject_cast<QAbstractButton *>(widget), shown);
+                const QRect inside = QRect(QPoint(0, 0), widget->size() * dpr).adjusted(border, border, -border, -border);
+                QVERIFY2(!ink.isEmpty() && inside.contains(ink),
+                         qPrintable(QStringLiteral("%1 \"%2\": ink %3,%4 %5x%6 in %7x%8 at %9x")
+                                        .arg(QString::fromUtf8(row.name.data()), shown)
+                                        .arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())
+                                        .arg(widget->width() * dpr).arg(widget->height() * dpr).arg(dpr)));
+            }
+            break;
+        }
+        case Kind::Label:
+            QVERIFY2(metrics.horizontalAdvance(caption) <= widget->width(), row.name.data());
+            QVERIFY2(metrics.height() <= widget->height(), row.name.data());
+            break;
+        case Kind::Option:
+            QVERIFY2(widget->sizeHint().width() <= widget->width(), row.name.data());
+            QVERIFY2(metrics.height() <= widget->height(), row.name.data());
+            break;
+        default:
+            break;
+        }
     }
 }
 

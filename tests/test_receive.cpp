@@ -36,6 +36,8 @@ private slots:
     void timeoutMarkOnlyWhenNothingCame();
     void replyBetweenTheTicksStartsAFreshBuffer();
     void unsolicitedReplyDecodedAgainstTheSameQuery();
+    void transmitStartsANewExchange_data();
+    void transmitStartsANewExchange();
     void displayHoldBlanksTheThreeLines();
     void portPanelHidesItself();
     void pressureOutOfRangeIsShownAndTheProgramGoesOn();
@@ -103,6 +105,43 @@ void TestReceive::unsolicitedReplyDecodedAgainstTheSameQuery() {
     receive(f, "80\r");
     QCOMPARE(f->Label12->text(), QStringLiteral(" 8 0 CR "));
     QCOMPARE(f->Label22->text(), QStringLiteral(" Power ON"));
+}
+
+// A query sent while an earlier reply, or noise, is still in the receive
+// buffer (its reply window still open) is read from its own reply alone.
+void TestReceive::transmitStartsANewExchange_data() {
+    QTest::addColumn<QByteArray>("firstButton");  // the button before, or none
+    QTest::addColumn<QByteArray>("before");  // what came in before the query
+    QTest::addColumn<QByteArray>("queryButton");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("reading");
+    QTest::newRow("STATUS then TEMP") << QByteArray("Command44") << QByteArray("80\r") << QByteArray("Command54")
+                                      << QByteArray("035.5,040.0,045.5\r")
+                                      << "  S1= 0 3 5 . 5 C  ,   S2=  4 0 . 0 C , S3= 0 4 5 . 5 C";
+    QTest::newRow("TEMP then L-TIME") << QByteArray("Command54") << QByteArray("025.0,025.0,025.0\r")
+                                      << QByteArray("Command46") << QByteArray("01234\r")
+                                      << " 0 1 2 3 4 CR  Hour Use";
+    QTest::newRow("POWER ON then STATUS") << QByteArray("Command17") << QByteArray("\x06") << QByteArray("Command44")
+                                          << QByteArray("00\r") << " Power ON";
+    QTest::newRow("noise then STATUS") << QByteArray() << QByteArray("\x13\xff#0") << QByteArray("Command44")
+                                       << QByteArray("80\r") << " Stand by";
+}
+
+void TestReceive::transmitStartsANewExchange() {
+    QFETCH(QByteArray, firstButton);
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, queryButton);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, reading);
+    FormOnPty f;
+    if (!firstButton.isEmpty())
+        query(f, firstButton.constData());
+    receive(f, before);
+    query(f, queryButton.constData());
+    receive(f, reply);
+    QCOMPARE(f->Label22->text(), reading);
+    QCOMPARE(f->Label12->text(), renderTrace(QString::fromLatin1(reply)));
+    QCOMPARE(f->RxBuffer, QString::fromLatin1(reply));
 }
 
 void TestReceive::displayHoldBlanksTheThreeLines() {

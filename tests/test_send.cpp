@@ -20,6 +20,7 @@ private slots:
     void failedWriteStopsTheRoutineAndIsShown();
     void emptyTextSendsNothingAndShowsABlank();
     void twoTransmitsThenOneReceive();
+    void returnClicksTheFocusedButton();
 };
 
 void TestSend::everyOneShotButtonSendsItsCode_data() {
@@ -143,6 +144,33 @@ void TestSend::twoTransmitsThenOneReceive() {
     QTRY_COMPARE_WITH_TIMEOUT(f->AwaitingReply, quint8(0), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(f->Label22->text(), QStringLiteral(" Power ON"), 5000);
     QCOMPARE(f->Label11->text(), QStringLiteral(" C R 0 CR "));  // kept through the receive
+}
+
+// Return and Enter click a focused one-shot button as Space does; a key held
+// down clicks once; a press-and-hold button stays mouse-only.
+void TestSend::returnClicksTheFocusedButton() {
+    FormOnPty f;
+    f->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+    QWidget *on = f->control("Command17");
+    on->setFocus();
+    QTest::keyClick(on, Qt::Key_Return);
+    QCOMPARE(f.com1.read(4), QByteArray("C00\r"));
+    QTest::keyClick(on, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(f.com1.read(4), QByteArray("C00\r"));
+    QKeyEvent repeated(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
+    QCoreApplication::sendEvent(on, &repeated);
+    QTest::keyClick(on, Qt::Key_Return, Qt::ControlModifier);  // not a plain Return
+
+    QWidget *end = f->control("Command16");  // END: any one-shot button
+    QWidget *plus = f->control("Command1");  // "+" of VOL
+    plus->setFocus();
+    QTest::keyClick(plus, Qt::Key_Return);
+    QCOMPARE(f.sendMarkerAndRead(f.com1), QByteArray("MARK\r"));
+    QSignalSpy ended(f.form.get(), &Form1::ended);
+    end->setFocus();
+    QTest::keyClick(end, Qt::Key_Return);
+    QCOMPARE(ended.size(), 1);
 }
 
 QTEST_MAIN(TestSend)

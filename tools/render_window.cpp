@@ -1,10 +1,18 @@
 // mv70-render: draws the window to PNG files at its four heights, without a
-// display (run it on Qt's offscreen platform). Usage: mv70-render [DIR]
+// display (run it on Qt's offscreen platform).
+//   mv70-render [--scale FACTOR] [DIR]
+// At a scale other than 1 (1.5 for 150 %, 2 for 200 %) the window is drawn as
+// on a screen of that density and the file names say the scale:
+// window-full-200.png.
 
 #include <QApplication>
 #include <QDir>
 #include <QStyleFactory>
 #include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "window/form1.h"
 #include "window/layout.h"
@@ -12,9 +20,26 @@
 int main(int argc, char *argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The scale must be known before the application starts.
+    double scale = 1;
+    const char *dirArgument = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc) {
+            scale = std::atof(argv[++i]);
+            if (!(scale >= 0.5 && scale <= 4)) {
+                std::fprintf(stderr, "mv70-render: --scale takes a factor from 0.5 to 4\n");
+                return 2;
+            }
+        } else {
+            dirArgument = argv[i];
+        }
+    }
+    if (scale != 1)
+        qputenv("QT_SCALE_FACTOR", QByteArray::number(scale));
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
+    const QDir dir(dirArgument ? QString::fromLocal8Bit(dirArgument) : QStringLiteral("."));
+    const QString suffix = scale != 1 ? QStringLiteral("-%1").arg(qRound(scale * 100)) : QString();
     if (!dir.mkpath(QStringLiteral(".")))
         return 1;
 
@@ -27,19 +52,19 @@ int main(int argc, char *argv[]) {
     QTextStream out(stdout);
     const auto save = [&](const char *name) {
         QApplication::processEvents();
-        const QString path = dir.filePath(QString::fromLatin1(name));
+        const QString path = dir.filePath(QString::fromLatin1(name) + suffix + QStringLiteral(".png"));
         if (!form.grab().save(path))
             return false;
         out << path << '\n';
         return true;
     };
-    bool ok = save("window-compact.png");
+    bool ok = save("window-compact");
     form.Command34->setVisible(true);
     form.Command34_Click();  // the data view
-    ok = ok && save("window-dataview.png");
+    ok = ok && save("window-dataview");
     form.Form_KeyDown(Qt::Key_J, mv70::Form1::kCtrlMask);  // armed
-    ok = ok && save("window-armed.png");
+    ok = ok && save("window-armed");
     form.Image1_DblClick();  // full
-    ok = ok && save("window-full.png");
+    ok = ok && save("window-full");
     return ok ? 0 : 1;
 }

@@ -14,6 +14,11 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
             reportFailure(sent.description());
             return false;
         }
+        // A transmit begins a new exchange: what the decoder reads, and what
+        // the RXD line shows at the next receive, is what arrived since.
+        // A reply or noise still in the buffer would otherwise be read as
+        // the head of this command's reply.
+        RxBuffer.clear();
         // 2, 3. The trace, then the reply window, the flag and the display hold.
         Label11->setText(renderTrace(text));
         logExchange(kTransmit, text);

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 #include <climits>
@@ -26,11 +27,47 @@ namespace {
 
 QColor colourOf(quint32 rgb) { return QColor::fromRgb(rgb); }
 
+// The window's frame before the window manager has drawn it: the usual title
+// bar and borders, and a border of 4 pixels at either side.
+constexpr int kSideBordersPixels = 8;
+
+// Where a window of this outer rectangle lies within the area, moved as
+// little as it takes. One larger than the area keeps its top-left corner,
+// with the title bar, inside.
+QPoint insideArea(QRect outer, const QRect &area) {
+    outer.moveRight(std::min(outer.right(), area.right()));
+    outer.moveBottom(std::min(outer.bottom(), area.bottom()));
+    outer.moveLeft(std::max(outer.left(), area.left()));
+    outer.moveTop(std::max(outer.top(), area.top()));
+    return outer.topLeft();
+}
+
 bool takesFocus(Kind kind) { return kind == Kind::Button || kind == Kind::Option || kind == Kind::TextBox; }
 
-const char *const kDataViewShow = "データを表示する";
-const char *const kDataViewHide = "データを表示しない";
-const char *const kDataViewClose = "CLOSE";
+// The data-view button's captions, each with what it does for assistive
+// technology.
+struct DataViewCaption {
+    const char *caption;  // UTF-8
+    const char *meaning;
+};
+constexpr DataViewCaption kDataViewShow{"データを表示する", "Show the data band"};
+constexpr DataViewCaption kDataViewHide{"データを表示しない", "Hide the data band"};
+constexpr DataViewCaption kDataViewClose{"CLOSE", "Close the data and service bands"};
+
+void setCaption(QPushButton *button, const DataViewCaption &caption) {
+    button->setText(QString::fromUtf8(caption.caption));
+    button->setAccessibleName(QString::fromUtf8(caption.meaning));
+}
+
+// What a button sends, for assistive technology: "sends C00".
+QString whatItSends(std::string_view control) {
+    if (const OneShotButton *button = findOneShot(control))
+        return QStringLiteral("sends ") + QStringView(button->code).toString();
+    if (const HoldButton *button = findHold(control))
+        if (const auto code = repeatCodeText(button->repeatCode))
+            return QStringLiteral("sends %1 while held").arg(QStringView(*code).toString());
+    return {};
+}
 
 }  // namespace
 
@@ -64,6 +101,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent) {
         box.exec();
     };
 
+    installAccessibleInterfaces();
     buildControls();
     connectHandlers();
     openExchangeLog();
@@ -147,6 +185,10 @@ void Form1::buildControls() {
         widget->setPalette(palette);
         if (row.font.face != Face::Window)
             widget->setFont(fontFor(row.font));
+        if (*row.meaning)
+            widget->setAccessibleName(QString::fromUtf8(row.meaning));
+        if (row.kind == Kind::Button)
+            widget->setAccessibleDescription(whatItSends(row.name));
         if (!row.visible)
             widget->hide();
         if (takesFocus(row.kind))
@@ -160,6 +202,8 @@ void Form1::buildControls() {
         if (row.kind == Kind::Label || row.kind == Kind::Image)
             control(row.name)->lower();
     control("Frame8")->raise();
+    for (const CaptionFor &pair : kCaptionsFor)
+        qobject_cast<QLabel *>(control(pair.label))->setBuddy(control(pair.control));
 
     std::ranges::sort(tabOrder, {}, &std::pair<int, QWidget *>::first);
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
@@ -185,6 +229,7 @@ void Form1::connectHandlers() {
         auto *widget = qobject_cast<window::HoldPushButton *>(control(button.control));
         connect(widget, &window::HoldPushButton::mouseDown, this, [this, &button] { Hold_MouseDown(button); });
         connect(widget, &window::HoldPushButton::mouseUp, this, [this, &button] { Hold_MouseUp(button); });
+        connect(widget, &window::HoldPushButton::mouseLost, this, &Form1::endLostHold);
     }
     for (const serial::PortChoice &choice : serial::kPortChoices)
         connect(qobject_cast<QRadioButton *>(control(choice.control)), &QRadioButton::clicked, this,
@@ -220,6 +265,10 @@ void Form1::setClientHeight(int twips) {
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(twips));
 }
 
+QSize Form1::estimatedOuterSize() const {
+    return {width() + kSideBordersPixels, height() + twipsToPixels(kTitleAndBorders)};
+}
+
 void Form1::reportFailure(const QString &description) { Label22->setText(u' ' + description); }
 
 void Form1::Form_Load() {
@@ -235,6 +284,11 @@ void Form1::Form_Load() {
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - outerHeight) / 2);
     }
     setClientHeight(CompactHeight.client);  // the top edge stays
+    // On a small screen the full-height window does not fit, and centring
+    // it would put the title bar and the logo above the screen: the
+    // compact window is moved into the screen's available area.
+    if (screen)
+        move(insideArea(QRect(pos(), estimatedOuterSize()), screen->availableGeometry()));
 
     RepeatCode = 0;
     AwaitingReply = 0;
@@ -253,7 +307,7 @@ void Form1::Form_KeyDown(quint16 keyCode, quint16 shift) {
         return;
     setClientHeight(ArmedHeight.client);
     DataPanelArmed = 1;
-    Command34->setText(QString::fromLatin1(kDataViewClose));
+    setCaption(Command34, kDataViewClose);
     Command34->setVisible(true);
 }
 
@@ -261,7 +315,7 @@ void Form1::Image1_DblClick() {
     if (DataPanelArmed != 1)
         return;
     setClientHeight(FullHeight.client);
-    Command34->setText(QString::fromLatin1(kDataViewClose));
+    setCaption(Command34, kDataViewClose);
     Command34->setVisible(true);
 }
 
@@ -270,10 +324,10 @@ void Form1::Command34_Click() {
     DataPanelArmed = 0;
     if (clientHeight() < kDataViewClientThreshold) {
         setClientHeight(DataViewHeight.client);
-        Command34->setText(QString::fromUtf8(kDataViewHide));
+        setCaption(Command34, kDataViewHide);
     } else {
         setClientHeight(CompactHeight.client);
-        Command34->setText(QString::fromUtf8(kDataViewShow));
+        setCaption(Command34, kDataViewShow);
     }
     Timer3.start();
 }
@@ -289,6 +343,14 @@ void Form1::Command16_Click() {
     ended_ = true;
     close();
     emit ended();
+}
+
+void Form1::endLostHold() {
+    // After END nothing of the program runs any more.
+    if (ended_)
+        return;
+    for (const HoldButton &button : kHoldButtons)
+        qobject_cast<window::HoldPushButton *>(control(button.control))->endHold();
 }
 
 void Form1::stopEverything() {
@@ -308,6 +370,11 @@ void Form1::closeEvent(QCloseEvent *event) {
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
+    // The window no longer on the screen (another desktop, unmapped): a
+    // held button's release will go elsewhere.
+    if (event->type() == QEvent::Expose && watched == windowHandle() && !windowHandle()->isExposed())
+        endLostHold();
+
     // Key preview: the window sees every key press before the control with
     // the focus, and lets the control have it afterwards. A press that the
     // control ignores travels on to its parents as the same event; it is

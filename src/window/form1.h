@@ -126,6 +126,11 @@ private:
     void stopEverything();
     void openExchangeLog();
     void logExchange(quint8 direction, const QString &text, const QString &reading = {});
+    // A held button whose release will not come (the window lost the mouse)
+    // ends as at its release: Hold_MouseUp, once.
+    void endLostHold();
+    // The window's size with its frame, before the window manager has drawn it.
+    QSize estimatedOuterSize() const;
 
     QHash<QByteArray, QWidget *> controls_;
     // The receive trace, rendered only as far as the receive buffer is new.

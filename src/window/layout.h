@@ -31,6 +31,10 @@ struct ControlSpec {
     Kind kind;
     const char *parent;   // nullptr: the window itself
     const char *caption;  // UTF-8
+    // What the control does, in words: its name for assistive technology
+    // (screen readers). Empty for labels, whose name is their caption, and
+    // for the monitor lines, whose name is the text they show.
+    const char *meaning;
     int left, top, width, height;
     quint32 back;
     quint32 text;
@@ -44,6 +48,19 @@ struct ControlSpec {
 
 extern const std::array<ControlSpec, 96> kControls;
 const ControlSpec *findControl(std::string_view name);
+
+// Labels that caption the control beside them: assistive technology reads
+// the caption as the control's label ("STATUS" labels the status line).
+struct CaptionFor {
+    std::string_view label;
+    std::string_view control;
+};
+inline constexpr std::array kCaptionsFor = {
+    CaptionFor{"Label9", "Label11"},   // TXD
+    CaptionFor{"Label10", "Label12"},  // RXD
+    CaptionFor{"Label23", "Label22"},  // STATUS
+    CaptionFor{"Label26", "Text1"},    // CMD
+};
 
 // The outline of the cursor pad, drawn on the window beneath every control.
 struct LineSpec {
