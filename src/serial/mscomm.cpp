@@ -1,13 +1,10 @@
 #include "serial/mscomm.h"
 
-#include <QFileInfo>
 #include <QScopedValueRollback>
 
 #include "serial/line_settings.h"
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
+#include "serial/port_device.h"
+#include "serial/port_diagnosis.h"
 
 namespace mv70::serial {
 namespace {
@@ -49,6 +46,8 @@ MSComm::MSComm(QObject *parent) : QObject(parent) {
         emit OnComm();
     });
     connect(&port_, &QSerialPort::errorOccurred, this, &MSComm::onError);
+    connect(&reconnect_, &ReconnectWatch::restored, this,
+            [this] { emit lineRestored(QStringLiteral("%1 is back").arg(portLabel())); });
 }
 
 MSComm::~MSComm() {
@@ -56,16 +55,7 @@ MSComm::~MSComm() {
         port_.close();
 }
 
-QString MSComm::devicePath(int port) {
-    const QByteArray fromEnvironment = qgetenv(QStringLiteral("MV70_COM%1").arg(port).toLatin1().constData());
-    if (!fromEnvironment.isEmpty())
-        return QString::fromLocal8Bit(fromEnvironment);
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
-}
+QString MSComm::devicePath(int port) { return portDevice(port); }
 
 QByteArray MSComm::encodeOutput(QStringView text) {
     QByteArray bytes(text.size(), Qt::Uninitialized);
@@ -87,6 +77,7 @@ CommOutcome MSComm::setCommPort(int port) {
         return CommOutcome::failure(QStringLiteral("Port already open: close %1 first").arg(portLabel()));
     if (port < 1 || port > kMaxPort)
         return CommOutcome::failure(QStringLiteral("Invalid port number %1").arg(port));
+    reconnect_.stop();
     commPort_ = port;
     return {};
 }
@@ -119,25 +110,13 @@ CommOutcome MSComm::setSettings(const QString &settings) {
 bool MSComm::PortOpen() const { return port_.isOpen(); }
 
 QString MSComm::describeOpenFailure() const {
-    const QString path = devicePath(commPort_);
-    switch (port_.error()) {
-    case QSerialPort::DeviceNotFoundError:
-        return QStringLiteral("COM%1: no such device %2").arg(commPort_).arg(path);
-    case QSerialPort::PermissionError:
-#ifdef Q_OS_UNIX
-        if (::access(QFileInfo(path).absoluteFilePath().toLocal8Bit().constData(), R_OK | W_OK) != 0)
-            return QStringLiteral("COM%1: no permission to open %2 (the user must be a member of "
-                                  "the group that owns it, usually dialout)")
-                .arg(commPort_)
-                .arg(path);
-#endif
-        return QStringLiteral("COM%1: %2 is in use by another program").arg(commPort_).arg(path);
-    default:
-        return QStringLiteral("COM%1: cannot open %2: %3").arg(commPort_).arg(path, port_.errorString());
-    }
+    const QString name = devicePath(commPort_);
+    return serial::describeOpenFailure(commPort_, name, resolveDevice(name), port_.error(),
+                                       port_.errorString());
 }
 
 CommOutcome MSComm::setPortOpen(bool open) {
+    reconnect_.stop();  // the operator's word ends any wait
     if (!open) {
         if (port_.isOpen())
             port_.close();
@@ -145,10 +124,15 @@ CommOutcome MSComm::setPortOpen(bool open) {
     }
     if (port_.isOpen())
         return CommOutcome::failure(QStringLiteral("Port already open: %1").arg(portLabel()));
+    return openPort();
+}
 
+CommOutcome MSComm::openPort() {
     {
         const QScopedValueRollback busy(inOperation_, true);
-        port_.setPortName(devicePath(commPort_));
+        // By the file the name leads to now: the lock and the exclusive
+        // open then keep out a second user whatever name it gave.
+        port_.setPortName(resolveDevice(devicePath(commPort_)));
         port_.clearError();
         if (!port_.open(QIODevice::ReadWrite))
             return CommOutcome::failure(describeOpenFailure());
@@ -157,6 +141,12 @@ CommOutcome MSComm::setPortOpen(bool open) {
     if (!outcome)
         port_.close();
     return outcome;
+}
+
+bool MSComm::reopenLostLine() {
+    // Opening is tried only when the name leads to a device again: while it
+    // is gone, a look at the name is all a probe costs.
+    return !port_.isOpen() && devicePresent(resolveDevice(devicePath(commPort_))) && openPort();
 }
 
 CommOutcome MSComm::setOutput(QStringView text) {
@@ -178,9 +168,7 @@ CommOutcome MSComm::setOutput(QStringView text) {
     }
     if (failure.isEmpty())
         return {};
-    const QString description = QStringLiteral("%1: write failed: %2").arg(portLabel(), failure);
-    loseLine(description);
-    return CommOutcome::failure(description);
+    return CommOutcome::failure(loseLine(QStringLiteral("write failed: %1").arg(failure)));
 }
 
 QString MSComm::Input() {
@@ -192,14 +180,19 @@ QString MSComm::Input() {
 void MSComm::onError(QSerialPort::SerialPortError error) {
     if (!isFatal(error) || inOperation_ || !port_.isOpen())
         return;
-    loseLine(QStringLiteral("%1 lost: %2").arg(portLabel(), port_.errorString()));
+    (void)loseLine(QStringLiteral("the line failed: %1").arg(port_.errorString()));
 }
 
-void MSComm::loseLine(const QString &description) {
+QString MSComm::loseLine(const QString &what) {
     if (!port_.isOpen())
-        return;
+        return QStringLiteral("%1: %2").arg(portLabel(), what);
     port_.close();
+    // Closed first: a device that was unplugged has gone from /dev by now.
+    const QString description = QStringLiteral("%1 disconnected: %2. Waiting for it to come back...")
+                                    .arg(portLabel(), describeLoss(devicePath(commPort_), what));
+    reconnect_.start();
     emit lineLost(description);
+    return description;
 }
 
 }  // namespace mv70::serial

@@ -3,9 +3,17 @@
 // properties and the event the program relies on, over Qt SerialPort, on the
 // GUI thread.
 //
-// Port N is the device named by the environment variable MV70_COMN when it is
-// set (a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal), otherwise
-// the platform's own: /dev/ttyS0 for port 1 on Linux, COM1 on Windows.
+// Port N is the device named by --comN or the environment variable MV70_COMN
+// (a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal), otherwise the
+// platform's own: /dev/ttyS0 for port 1 on Linux, COM1 on Windows. The device
+// is opened by the file its name leads to at that moment, so that one device
+// is one port whatever name it was given.
+//
+// A line lost while open (adapter unplugged, far end gone) is waited for:
+// once a second the same name is looked at, and when it leads to a device
+// again the port is reopened with the number and settings it had. Any
+// operation of the operator's on the port (a port number, opening, closing)
+// ends the wait.
 //
 // Characters and bytes: the line carries one byte per character.
 //  - Output: every character from U+0000 to U+007F is sent as that byte.
@@ -20,6 +28,8 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+
+#include "serial/reconnect_watch.h"
 
 namespace mv70::serial {
 
@@ -74,8 +84,12 @@ public:
     // Kind of the event being delivered by OnComm.
     qint16 CommEvent() const { return commEvent_; }
 
-    // The device behind a port number.
+    // The device named for a port number (--comN, MV70_COMN or the platform's).
     static QString devicePath(int port);
+
+    // True while a lost line is waited for.
+    bool isWaitingForLine() const { return reconnect_.isWaiting(); }
+    ReconnectWatch &reconnectWatch() { return reconnect_; }
     static QByteArray encodeOutput(QStringView text);
     static QString decodeInput(QByteArrayView bytes);
 
@@ -83,21 +97,26 @@ signals:
     // Characters have arrived (CommEvent is comEvReceive).
     void OnComm();
     // The open port failed for good (device unplugged, far end gone) and has
-    // been closed. Raised once per loss.
+    // been closed; it is waited for. Raised once per loss.
     void lineLost(const QString &description);
+    // The lost line is open again, with the port number and settings it had.
+    void lineRestored(const QString &description);
 
 private:
     QString portLabel() const;
     QString describeOpenFailure() const;
     CommOutcome applySettings(const QString &settings);
     void onError(QSerialPort::SerialPortError error);
-    void loseLine(const QString &description);
+    CommOutcome openPort();
+    bool reopenLostLine();
+    QString loseLine(const QString &what);
 
     QSerialPort port_;
     int commPort_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");
     qint16 commEvent_ = 0;
     bool inOperation_ = false;  // our own calls report their failures themselves
+    ReconnectWatch reconnect_{[this] { return reopenLostLine(); }};
 };
 
 }  // namespace mv70::serial

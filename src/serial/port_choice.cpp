@@ -70,4 +70,10 @@ void Form1::MSComm1_LineLost(const QString &description) {
     reportFailure(description);
 }
 
+// The lost line came back by itself and is open again as it was.
+void Form1::MSComm1_LineRestored(const QString &description) {
+    reopenOnChoice_ = false;
+    reportFailure(description);
+}
+
 }  // namespace mv70

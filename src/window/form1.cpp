@@ -207,6 +207,7 @@ void Form1::connectHandlers() {
     connect(&Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
     connect(&MSComm1, &serial::MSComm::OnComm, this, &Form1::MSComm1_OnComm);
     connect(&MSComm1, &serial::MSComm::lineLost, this, &Form1::MSComm1_LineLost);
+    connect(&MSComm1, &serial::MSComm::lineRestored, this, &Form1::MSComm1_LineRestored);
 
     qApp->installEventFilter(this);  // key preview
 }

@@ -86,6 +86,7 @@ public:
     void Option10_Click() { SpeedOption_Click(serial::kSpeedChoices[1]); }
     void MSComm1_OnComm();
     void MSComm1_LineLost(const QString &description);
+    void MSComm1_LineRestored(const QString &description);
 
     // ---- The window -------------------------------------------------------
     void Form_Load();
