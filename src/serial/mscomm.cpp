@@ -109,10 +109,9 @@ CommOutcome MSComm::setSettings(const QString &settings) {
 
 bool MSComm::PortOpen() const { return port_.isOpen(); }
 
-QString MSComm::describeOpenFailure() const {
+QString MSComm::describeOpenFailure(QSerialPort::SerialPortError error, const QString &errorString) const {
     const QString name = devicePath(commPort_);
-    return serial::describeOpenFailure(commPort_, name, resolveDevice(name), port_.error(),
-                                       port_.errorString());
+    return serial::describeOpenFailure(commPort_, name, resolveDevice(name), error, errorString);
 }
 
 CommOutcome MSComm::setPortOpen(bool open) {
@@ -132,10 +131,16 @@ CommOutcome MSComm::openPort() {
         const QScopedValueRollback busy(inOperation_, true);
         // By the file the name leads to now: the lock and the exclusive
         // open then keep out a second user whatever name it gave.
-        port_.setPortName(resolveDevice(devicePath(commPort_)));
+        const QString device = resolveDevice(devicePath(commPort_));
+        // The serial library takes a lock file in the shared form of other
+        // serial programs (minicom, picocom: the process number alone) for
+        // a stale one of its own; a live owner keeps the device.
+        if (lockOwner(device))
+            return CommOutcome::failure(describeOpenFailure(QSerialPort::PermissionError, {}));
+        port_.setPortName(device);
         port_.clearError();
         if (!port_.open(QIODevice::ReadWrite))
-            return CommOutcome::failure(describeOpenFailure());
+            return CommOutcome::failure(describeOpenFailure(port_.error(), port_.errorString()));
     }
     CommOutcome outcome = applySettings(settings_);
     if (!outcome)

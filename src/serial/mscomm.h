@@ -104,7 +104,7 @@ signals:
 
 private:
     QString portLabel() const;
-    QString describeOpenFailure() const;
+    QString describeOpenFailure(QSerialPort::SerialPortError error, const QString &errorString) const;
     CommOutcome applySettings(const QString &settings);
     void onError(QSerialPort::SerialPortError error);
     CommOutcome openPort();

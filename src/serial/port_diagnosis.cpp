@@ -25,7 +25,15 @@ namespace {
 
 #ifdef Q_OS_UNIX
 
+// The program's name: from its command line, whole (the kernel's own name
+// for a process is cut at 15 characters).
 QString programOf(qint64 pid) {
+    QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (commandLine.open(QIODevice::ReadOnly)) {
+        const QByteArray first = commandLine.read(4096).split('\0').value(0);
+        if (!first.isEmpty())
+            return QFileInfo(QString::fromLocal8Bit(first)).fileName();
+    }
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
     if (!comm.open(QIODevice::ReadOnly))
         return {};
@@ -44,7 +52,12 @@ QString lockFileName(const QString &device) {
     return QStringLiteral("LCK..") + name;
 }
 
+#endif  // Q_OS_UNIX
+
+}  // namespace
+
 std::optional<Holder> lockOwner(const QString &device) {
+#ifdef Q_OS_UNIX
     QSet<QString> seen;
     for (const char *directory : {"/run/lock", "/var/lock", "/tmp"}) {
         const QString canonical = QFileInfo(QString::fromLatin1(directory)).canonicalFilePath();
@@ -64,8 +77,15 @@ std::optional<Holder> lockOwner(const QString &device) {
             program = QString::fromLocal8Bit(lines.value(1).trimmed());
         return Holder{pid, program, true};
     }
+#else
+    Q_UNUSED(device);
+#endif
     return std::nullopt;
 }
+
+namespace {
+
+#ifdef Q_OS_UNIX
 
 // Every other process with the device open that this user may look into.
 QList<Holder> openedBy(const QString &device) {
@@ -160,6 +180,8 @@ QString adaptersPresent(int port) {
 
 QList<Holder> findHolders(const QString &device, const QString &alsoNamed) {
 #ifdef Q_OS_UNIX
+    // The lock file's owner is the one that counts; others may have the
+    // device open too (a simulator holds its own end, for one).
     for (const QString &name : {device, alsoNamed})
         if (!name.isEmpty())
             if (const std::optional<Holder> owner = lockOwner(name))

@@ -27,6 +27,9 @@ struct Holder {
 // lock file.
 QList<Holder> findHolders(const QString &device, const QString &alsoNamed = {});
 
+// The live owner of the device's lock file, if any (see findHolders).
+std::optional<Holder> lockOwner(const QString &device);
+
 // "minicom (process 1234)".
 QString describeHolder(const Holder &holder);
 
