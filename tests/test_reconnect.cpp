@@ -43,6 +43,7 @@ private slots:
     void simulatorGoesAndComesBack();
     void operatorEndsTheWait_data();
     void operatorEndsTheWait();
+    void deviceBackButHeldIsTriedAgain();
 };
 
 // The simulator ends (the line is lost) and a new one appears behind the
@@ -171,6 +172,45 @@ void TestReconnect::operatorEndsTheWait() {
     f->MSComm1.reconnectWatch().tick();
     QCOMPARE(f->MSComm1.PortOpen(), openAfter);
     QCOMPARE(restored.size(), 0);
+}
+
+// The device is back, but another program took it first (as ModemManager
+// does with a freshly plugged adapter): the operator is told who, once, and
+// the panel keeps trying.
+void TestReconnect::deviceBackButHeldIsTriedAgain() {
+    FormOnPty f;
+    f->show();
+    QSignalSpy stillAway(&f->MSComm1, &serial::MSComm::lineStillAway);
+    f.com1.hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(f->MSComm1.isWaitingForLine(), 5000);
+
+    PtyPeer back;
+    qputenv("MV70_COM1", back.path().toLocal8Bit());
+    QProcess holder;
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    QVERIFY(holder.waitForStarted());
+    QFile lock(QStringLiteral("/var/lock/LCK..") + back.path().mid(5).replace(u'/', u'_'));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
+    lock.close();
+    for (int probe = 0; probe < 3; ++probe)
+        f->MSComm1.reconnectWatch().tick();
+    QVERIFY(!f->MSComm1.PortOpen());
+    QVERIFY(f->MSComm1.isWaitingForLine());
+    QCOMPARE(stillAway.size(), 1);
+    QCOMPARE(f->Label22->text(),
+             QStringLiteral(" COM1: %1 is in use by another program: sleep (process %2). Trying again every second...")
+                 .arg(back.path())
+                 .arg(holder.processId()));
+
+    holder.kill();
+    holder.waitForFinished();  // its lock is stale now
+    f->MSComm1.reconnectWatch().tick();
+    QVERIFY(f->MSComm1.PortOpen());
+    QCOMPARE(f->Label22->text(), QStringLiteral(" COM1 (%1) is back").arg(back.path()));
+    QCOMPARE(f.sendMarkerAndRead(back), QByteArray("MARK\r"));
+    f.form.reset();
+    lock.remove();  // should the stale one have been left behind
 }
 
 QTEST_MAIN(TestReconnect)

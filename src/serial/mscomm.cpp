@@ -151,7 +151,17 @@ CommOutcome MSComm::openPort() {
 bool MSComm::reopenLostLine() {
     // Opening is tried only when the name leads to a device again: while it
     // is gone, a look at the name is all a probe costs.
-    return !port_.isOpen() && devicePresent(resolveDevice(devicePath(commPort_))) && openPort();
+    if (port_.isOpen() || !devicePresent(resolveDevice(devicePath(commPort_))))
+        return false;
+    const CommOutcome outcome = openPort();
+    if (outcome)
+        return true;
+    const QString why = outcome.description().section(u'\n', 0, 0);
+    if (why != stillAway_) {
+        stillAway_ = why;
+        emit lineStillAway(why + QStringLiteral(" Trying again every second..."));
+    }
+    return false;
 }
 
 CommOutcome MSComm::setOutput(QStringView text) {
@@ -195,6 +205,7 @@ QString MSComm::loseLine(const QString &what) {
     // Closed first: a device that was unplugged has gone from /dev by now.
     const QString description = QStringLiteral("%1 disconnected: %2. Waiting for it to come back...")
                                     .arg(portLabel(), describeLoss(devicePath(commPort_), what));
+    stillAway_.clear();
     reconnect_.start();
     emit lineLost(description);
     return description;

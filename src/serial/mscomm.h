@@ -101,6 +101,10 @@ signals:
     void lineLost(const QString &description);
     // The lost line is open again, with the port number and settings it had.
     void lineRestored(const QString &description);
+    // The lost line's device is there again but would not open (another
+    // program took it first, say); tried again every second. Raised once per
+    // reason.
+    void lineStillAway(const QString &description);
 
 private:
     QString portLabel() const;
@@ -117,6 +121,7 @@ private:
     qint16 commEvent_ = 0;
     bool inOperation_ = false;  // our own calls report their failures themselves
     ReconnectWatch reconnect_{[this] { return reopenLostLine(); }};
+    QString stillAway_;  // why the device that is back did not open, last told
 };
 
 }  // namespace mv70::serial

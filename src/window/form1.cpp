@@ -208,6 +208,7 @@ void Form1::connectHandlers() {
     connect(&MSComm1, &serial::MSComm::OnComm, this, &Form1::MSComm1_OnComm);
     connect(&MSComm1, &serial::MSComm::lineLost, this, &Form1::MSComm1_LineLost);
     connect(&MSComm1, &serial::MSComm::lineRestored, this, &Form1::MSComm1_LineRestored);
+    connect(&MSComm1, &serial::MSComm::lineStillAway, this, &Form1::reportFailure);
 
     qApp->installEventFilter(this);  // key preview
 }
