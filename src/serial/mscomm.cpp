@@ -141,6 +141,12 @@ CommOutcome MSComm::openPort() {
         port_.clearError();
         if (!port_.open(QIODevice::ReadWrite))
             return CommOutcome::failure(describeOpenFailure(port_.error(), port_.errorString()));
+        // A legacy name with no port behind it may open, and then carries
+        // nothing: better told now than as silence later.
+        if (isPortWithoutHardware(device)) {
+            port_.close();
+            return CommOutcome::failure(describeOpenFailure(QSerialPort::OpenError, {}));
+        }
     }
     CommOutcome outcome = applySettings(settings_);
     if (!outcome)
