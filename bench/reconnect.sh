@@ -29,7 +29,14 @@ start_sim() {
     until [ -s "$work/sim.out" ]; do sleep 0.002; done
     device=$(head -1 "$work/sim.out")
 }
-holds() { ls -l "/proc/$panel/fd" 2>/dev/null | grep -q -- "-> $device\$"; }
+holds() {
+    local fd
+    for fd in "/proc/$panel/fd/"*; do
+        [ "$(readlink "$fd" 2>/dev/null)" = "$device" ] && return 0
+    done
+    return 1
+}
+open_files() { find "/proc/$panel/fd/" -mindepth 1 | wc -l; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$panel/stat"; }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
@@ -57,10 +64,10 @@ for ((i = 1; i <= cycles; i++)); do
     until holds; do sleep 0.002; done
     times+=($(($(now_ms) - back)))
     if ((i == 1)); then
-        first="$(ls "/proc/$panel/fd" | wc -l) open files, resident $(awk '/VmRSS/ {print $2, $3}' "/proc/$panel/status")"
+        first="$(open_files) open files, resident $(awk '/VmRSS/ {print $2, $3}' "/proc/$panel/status")"
     fi
 done
 sorted=$(printf '%s\n' "${times[@]}" | sort -n)
 echo "reopened after (ms), $cycles returns: min $(head -1 <<<"$sorted"), median $(sed -n "$(((cycles + 1) / 2))p" <<<"$sorted"), max $(tail -1 <<<"$sorted")"
 echo "the panel after the first return: $first"
-echo "the panel after the last return:  $(ls "/proc/$panel/fd" | wc -l) open files, resident $(awk '/VmRSS/ {print $2, $3}' "/proc/$panel/status")"
+echo "the panel after the last return:  $(open_files) open files, resident $(awk '/VmRSS/ {print $2, $3}' "/proc/$panel/status")"
