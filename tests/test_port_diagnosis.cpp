@@ -203,7 +203,12 @@ void TestPortDiagnosis::commandLine() {
              qPrintable(out));
     std::tie(code, out) = run({QStringLiteral("--list-ports")});
     QCOMPARE(code, 0);
-    QCOMPARE(out, serial::formatListing(serial::listPorts()));
+    const auto devices = [](const QString &listing) {
+        QStringList lines = listing.split(u'\n');
+        lines.removeIf([](const QString &line) { return line.isEmpty() || line.startsWith(u' '); });
+        return lines;
+    };
+    QCOMPARE(devices(out), devices(serial::formatListing(serial::listPorts())));
     std::tie(code, out) = run({QStringLiteral("--com3"), QStringLiteral("x")});
     QCOMPARE(code, 1);
     QVERIFY2(out.contains("Unknown option 'com3'"), qPrintable(out));
