@@ -131,11 +131,16 @@ CommOutcome MSComm::openPort() {
         const QScopedValueRollback busy(inOperation_, true);
         // By the file the name leads to now: the lock and the exclusive
         // open then keep out a second user whatever name it gave.
-        const QString device = resolveDevice(devicePath(commPort_));
+        const QString name = devicePath(commPort_);
+        const QString device = resolveDevice(name);
         // The serial library takes a lock file in the shared form of other
         // serial programs (minicom, picocom: the process number alone) for
         // a stale one of its own; a live owner keeps the device.
-        if (lockOwner(device))
+        const auto heldByLock = [](const QString &lockedName) {
+            const std::optional<Holder> owner = lockOwner(lockedName);
+            return owner && owner->lockOfSharedForm;
+        };
+        if (heldByLock(device) || (name != device && heldByLock(name)))
             return CommOutcome::failure(describeOpenFailure(QSerialPort::PermissionError, {}));
         port_.setPortName(device);
         port_.clearError();

@@ -77,7 +77,7 @@ std::optional<Holder> lockOwner(const QString &device) {
         QString program = programOf(pid);
         if (program.isEmpty())
             program = QString::fromLocal8Bit(lines.value(1).trimmed());
-        return Holder{pid, program, true};
+        return Holder{pid, program, true, lines.value(1).trimmed().isEmpty()};
     }
 #else
     Q_UNUSED(device);
@@ -121,7 +121,7 @@ QList<Holder> openedBy(const QString &device) {
         }
         ::closedir(fds);
         if (holds)
-            holders.append(Holder{pid, programOf(pid), false});
+            holders.append(Holder{pid, programOf(pid), false, false});
     }
     ::closedir(proc);
     return holders;

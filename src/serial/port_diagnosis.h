@@ -16,6 +16,9 @@ struct Holder {
     qint64 pid = 0;
     QString program;
     bool byLockFile = false;  // else: seen holding the device open
+    // The lock file gives the process number alone, as minicom and picocom
+    // write it (Qt's own also names the program, and Qt judges those itself).
+    bool lockOfSharedForm = false;
 };
 
 // Who holds the device, as far as this user may see: the owner of its lock
