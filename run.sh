@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds what is missing and starts the MV70 control panel.
 #
-# Unless MV70_COM1 or MV70_COM2 names a port, the panel talks to a fresh
+# Unless MV70_COM1 or MV70_COM2 (or --com1, --com2) names a port, the panel talks to a fresh
 # simulated projector (mv70-sim) on COM1, which is stopped when the panel
 # ends. Without a display (neither DISPLAY nor WAYLAND_DISPLAY set) the panel
 # runs on a virtual X display instead: it sends one STATUS query, a
@@ -23,6 +23,16 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev
 cmake --build build/release --parallel "$(nproc)" --target mv70-control mv70-sim >/dev/null
 panel=build/release/src/mv70-control
 
+# Options that answer and end need neither a display nor a simulator; a port
+# given on the command line is used instead of the simulator.
+port_given=
+for arg in "$@"; do
+    case "$arg" in
+    --list-ports | -h | --help | -v | --version) exec "$panel" "$@" ;;
+    --com1 | --com1=* | --com2 | --com2=*) port_given=yes ;;
+    esac
+done
+
 # Started in the background; stopped last one first (the panel before its
 # display, the display before the simulator).
 children=()
@@ -35,7 +45,7 @@ stop_children() {
 }
 trap stop_children EXIT
 
-if [ -z "${MV70_COM1:-}" ] && [ -z "${MV70_COM2:-}" ]; then
+if [ -z "${MV70_COM1:-}" ] && [ -z "${MV70_COM2:-}" ] && [ -z "$port_given" ]; then
     coproc SIM { exec build/release/sim/mv70-sim --verbose 2>build/release/mv70-sim.log; }
     children+=("$SIM_PID")
     if ! read -r -t 10 device <&"${SIM[0]}"; then

@@ -3,13 +3,17 @@
 #include <QApplication>
 #include <QStyleFactory>
 
+#include "command_line.h"
 #include "window/form1.h"
 #include "window/outside_end.h"
 
 int main(int argc, char *argv[]) {
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("mv70-control"));
     QApplication::setApplicationVersion(QStringLiteral("1.40"));
+    if (const std::optional<int> exitCode = mv70::answerCommandLine(argc, argv))
+        return *exitCode;  // --help, --version, --list-ports: no window
+    QApplication app(argc, argv);
+    mv70::applyCommandLine(app);
     // The buttons are painted in their own colours; Fusion honours them on
     // every platform.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

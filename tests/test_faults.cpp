@@ -80,7 +80,7 @@ void TestFaults::sendingOnAVanishedLineIsToldOnce() {
     click(f, "Command44");  // STATUS, before any event could report the loss
     QVERIFY(!f->MSComm1.PortOpen());
     QCOMPARE(lost.size(), 1);
-    QVERIFY2(f->Label22->text().contains("write failed"), qPrintable(f->Label22->text()));
+    QVERIFY2(f->Label22->text().contains("disconnected"), qPrintable(f->Label22->text()));
     QVERIFY(f->Label11->text().isEmpty());  // nothing was sent: no trace, nothing awaited
     QVERIFY(!f->Timer2.isActive());
     QCOMPARE(f->AwaitingReply, quint8(0));

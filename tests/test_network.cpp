@@ -341,7 +341,8 @@ void TestNetwork::serverKilledAndRestarted() {
     server.kill();
     QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
     QCOMPARE(p.form->Label22->text(),
-             QStringLiteral(" COM1 (%1) lost: the server closed the connection").arg(server.url()));
+             QStringLiteral(" COM1 (%1) disconnected: the server closed the connection. Waiting for it to come back...")
+                 .arg(server.url()));
     QVERIFY(!p.form->MSComm1.PortOpen());
     QTest::qWait(2500);  // retries against nothing: still one report
     QCOMPARE(lost.size(), 1);

@@ -1,16 +1,13 @@
 #include "serial/mscomm.h"
 
-#include <QFileInfo>
 #include <QScopedValueRollback>
 
 #include <utility>
 
 #include "serial/line_settings.h"
 #include "serial/network_address.h"
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
+#include "serial/port_device.h"
+#include "serial/port_diagnosis.h"
 
 namespace mv70::serial {
 namespace {
@@ -52,6 +49,8 @@ MSComm::MSComm(QObject *parent) : QObject(parent) {
         emit OnComm();
     });
     connect(&port_, &QSerialPort::errorOccurred, this, &MSComm::onError);
+    connect(&reconnect_, &ReconnectWatch::restored, this,
+            [this] { emit lineRestored(QStringLiteral("%1 is back").arg(portLabel())); });
 
     network_.setParent(this);
     connect(&network_, &NetworkLine::readyRead, this, [this] {
@@ -60,22 +59,10 @@ MSComm::MSComm(QObject *parent) : QObject(parent) {
         commEvent_ = comEvReceive;
         emit OnComm();
     });
-    connect(&network_, &NetworkLine::connected, this, [this] {
-        if (!quietAttempt_)
-            return;
-        quietAttempt_ = false;
-        retry_.stop();
-        emit lineRestored();
-    });
+    connect(&network_, &NetworkLine::connected, this, &MSComm::onNetworkRestored);
     connect(&network_, &NetworkLine::failed, this, &MSComm::onNetworkFailed);
     // The connection is closed already, and lost once per connection.
-    connect(&network_, &NetworkLine::lost, this, [this](const QString &cause) {
-        retry_.start();  // before the event: its handlers may choose a port, which stops it
-        emit lineLost(QStringLiteral("%1 lost: %2").arg(portLabel(), cause));
-    });
-    retry_.setParent(this);
-    retry_.setInterval(kRetryIntervalMs);
-    connect(&retry_, &QTimer::timeout, this, [this] { (void)tryReopen(); });
+    connect(&network_, &NetworkLine::lost, this, [this](const QString &cause) { (void)loseLine(cause); });
 }
 
 MSComm::~MSComm() {
@@ -83,16 +70,7 @@ MSComm::~MSComm() {
         port_.close();
 }
 
-QString MSComm::devicePath(int port) {
-    const QByteArray fromEnvironment = qgetenv(QStringLiteral("MV70_COM%1").arg(port).toLatin1().constData());
-    if (!fromEnvironment.isEmpty())
-        return QString::fromLocal8Bit(fromEnvironment);
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
-}
+QString MSComm::devicePath(int port) { return portDevice(port); }
 
 QByteArray MSComm::encodeOutput(QStringView text) {
     QByteArray bytes(text.size(), Qt::Uninitialized);
@@ -114,7 +92,7 @@ CommOutcome MSComm::setCommPort(int port) {
         return CommOutcome::failure(QStringLiteral("Port already open: close %1 first").arg(portLabel()));
     if (port < 1 || port > kMaxPort)
         return CommOutcome::failure(QStringLiteral("Invalid port number %1").arg(port));
-    stopRetrying();
+    stopWaiting();
     commPort_ = port;
     return {};
 }
@@ -160,28 +138,14 @@ CommOutcome MSComm::setSettings(const QString &settings) {
 
 bool MSComm::PortOpen() const { return port_.isOpen() || (network_.isOpen() && !quietAttempt_); }
 
-QString MSComm::describeOpenFailure() const {
-    const QString path = device();
-    switch (port_.error()) {
-    case QSerialPort::DeviceNotFoundError:
-        return QStringLiteral("COM%1: no such device %2").arg(commPort_).arg(path);
-    case QSerialPort::PermissionError:
-#ifdef Q_OS_UNIX
-        if (::access(QFileInfo(path).absoluteFilePath().toLocal8Bit().constData(), R_OK | W_OK) != 0)
-            return QStringLiteral("COM%1: no permission to open %2 (the user must be a member of "
-                                  "the group that owns it, usually dialout)")
-                .arg(commPort_)
-                .arg(path);
-#endif
-        return QStringLiteral("COM%1: %2 is in use by another program").arg(commPort_).arg(path);
-    default:
-        return QStringLiteral("COM%1: cannot open %2: %3").arg(commPort_).arg(path, port_.errorString());
-    }
+QString MSComm::describeOpenFailure(QSerialPort::SerialPortError error, const QString &errorString) const {
+    const QString name = device();
+    return serial::describeOpenFailure(commPort_, name, resolveDevice(name), error, errorString);
 }
 
 CommOutcome MSComm::setPortOpen(bool open) {
+    stopWaiting();  // the operator's word ends any wait
     if (!open) {
-        stopRetrying();
         if (port_.isOpen())
             port_.close();
         network_.close();
@@ -189,7 +153,6 @@ CommOutcome MSComm::setPortOpen(bool open) {
     }
     if (PortOpen())
         return CommOutcome::failure(QStringLiteral("Port already open: %1").arg(portLabel()));
-    stopRetrying();
     return openDevice();
 }
 
@@ -197,12 +160,35 @@ CommOutcome MSComm::openDevice() {
     const QString path = device();
     if (isNetworkDevice(path))
         return openNetwork(path);
+    return openPort();
+}
+
+CommOutcome MSComm::openPort() {
     {
         const QScopedValueRollback busy(inOperation_, true);
-        port_.setPortName(path);
+        // By the file the name leads to now: the lock and the exclusive
+        // open then keep out a second user whatever name it gave.
+        const QString name = device();
+        const QString resolved = resolveDevice(name);
+        // The serial library takes a lock file in the shared form of other
+        // serial programs (minicom, picocom: the process number alone) for
+        // a stale one of its own; a live owner keeps the device.
+        const auto heldByLock = [](const QString &lockedName) {
+            const std::optional<Holder> owner = lockOwner(lockedName);
+            return owner && owner->lockOfSharedForm;
+        };
+        if (heldByLock(resolved) || (name != resolved && heldByLock(name)))
+            return CommOutcome::failure(describeOpenFailure(QSerialPort::PermissionError, {}));
+        port_.setPortName(resolved);
         port_.clearError();
         if (!port_.open(QIODevice::ReadWrite))
-            return CommOutcome::failure(describeOpenFailure());
+            return CommOutcome::failure(describeOpenFailure(port_.error(), port_.errorString()));
+        // A legacy name with no port behind it may open, and then carries
+        // nothing: better told now than as silence later.
+        if (isPortWithoutHardware(resolved)) {
+            port_.close();
+            return CommOutcome::failure(describeOpenFailure(QSerialPort::OpenError, {}));
+        }
     }
     CommOutcome outcome = applySettings(settings_);
     if (!outcome)
@@ -223,31 +209,48 @@ CommOutcome MSComm::openNetwork(const QString &device) {
 
 void MSComm::onNetworkFailed(const QString &cause) {
     if (std::exchange(quietAttempt_, false))
-        return;  // the next try follows
+        return;  // a quiet attempt of the wait: the next one follows
     emit openFailed(QStringLiteral("COM%1: cannot connect to %2: %3")
                         .arg(commPort_)
                         .arg(network_.address().hostAndPort(), cause));
 }
 
-CommOutcome MSComm::tryReopen() {
-    if (PortOpen() || network_.isOpen())
-        return {};  // open, or an attempt under way
-    const bool network = isNetworkDevice(device());
-    quietAttempt_ = network;
-    CommOutcome outcome = openDevice();
-    if (!outcome) {
-        quietAttempt_ = false;
-        return outcome;
-    }
-    if (!network) {
-        retry_.stop();
-        emit lineRestored();
-    }
-    return outcome;
+void MSComm::onNetworkRestored() {
+    if (!std::exchange(quietAttempt_, false))
+        return;  // an opening of the operator's: nothing to tell
+    reconnect_.stop();
+    emit lineRestored(QStringLiteral("%1 is back").arg(portLabel()));
 }
 
-void MSComm::stopRetrying() {
-    retry_.stop();
+bool MSComm::reopenLostLine() {
+    const QString name = device();
+    if (isNetworkDevice(name)) {
+        // A network port is looked at by trying to connect, quietly; the
+        // connection's own event tells when it is back.
+        if (network_.isOpen() || port_.isOpen())
+            return false;  // an attempt is under way
+        quietAttempt_ = true;
+        if (!openNetwork(name))
+            quietAttempt_ = false;
+        return false;
+    }
+    // Opening is tried only when the name leads to a device again: while it
+    // is gone, a look at the name is all a probe costs.
+    if (port_.isOpen() || !devicePresent(resolveDevice(name)))
+        return false;
+    const CommOutcome outcome = openPort();
+    if (outcome)
+        return true;
+    const QString why = outcome.description().section(u'\n', 0, 0);
+    if (why != stillAway_) {
+        stillAway_ = why;
+        emit lineStillAway(why + QStringLiteral(" Trying again every second..."));
+    }
+    return false;
+}
+
+void MSComm::stopWaiting() {
+    reconnect_.stop();
     if (std::exchange(quietAttempt_, false))
         network_.close();
 }
@@ -277,9 +280,7 @@ CommOutcome MSComm::setOutput(QStringView text) {
     }
     if (failure.isEmpty())
         return {};
-    const QString description = QStringLiteral("%1: write failed: %2").arg(portLabel(), failure);
-    loseLine(description);
-    return CommOutcome::failure(description);
+    return CommOutcome::failure(loseLine(QStringLiteral("write failed: %1").arg(failure)));
 }
 
 QString MSComm::Input() {
@@ -293,14 +294,23 @@ QString MSComm::Input() {
 void MSComm::onError(QSerialPort::SerialPortError error) {
     if (!isFatal(error) || inOperation_ || !port_.isOpen())
         return;
-    loseLine(QStringLiteral("%1 lost: %2").arg(portLabel(), port_.errorString()));
+    (void)loseLine(QStringLiteral("the line failed: %1").arg(port_.errorString()));
 }
 
-void MSComm::loseLine(const QString &description) {
-    if (!port_.isOpen())
-        return;
-    port_.close();
+QString MSComm::loseLine(const QString &what) {
+    const bool network = isNetworkDevice(device());
+    if (!network && !port_.isOpen())
+        return QStringLiteral("%1: %2").arg(portLabel(), what);
+    if (port_.isOpen())
+        port_.close();
+    // Closed first: a device that was unplugged has gone from /dev by now.
+    // A network connection's cause is its own words already.
+    const QString description = QStringLiteral("%1 disconnected: %2. Waiting for it to come back...")
+                                    .arg(portLabel(), network ? what : describeLoss(device(), what));
+    stillAway_.clear();
+    reconnect_.start();  // before the event: its handlers may choose a port, which stops it
     emit lineLost(description);
+    return description;
 }
 
 }  // namespace mv70::serial

@@ -3,14 +3,23 @@
 // properties and the event the program relies on, over Qt SerialPort, on the
 // GUI thread.
 //
-// Port N is the device named by the environment variable MV70_COMN when it is
-// set (a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal), otherwise
-// the platform's own: /dev/ttyS0 for port 1 on Linux, COM1 on Windows.
+// Port N is the device named by --comN or the environment variable MV70_COMN
+// (a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal), otherwise the
+// platform's own: /dev/ttyS0 for port 1 on Linux, COM1 on Windows. A local
+// device is opened by the file its name leads to at that moment, so that one
+// device is one port whatever name it was given.
+//
 // The device may also be a port of a network serial server,
 // rfc2217://HOST:PORT or tcp://HOST:PORT (serial/network_address.h): then
 // opening starts the connection and returns at once; the port counts as
 // open while it connects, what is sent meanwhile goes out once it is made,
 // and an attempt that fails is reported by openFailed.
+//
+// A line lost while open (adapter unplugged, server gone) is waited for:
+// once a second the same name is looked at (for a network port: a quiet
+// connection attempt), and when it leads to a device again the port is
+// reopened with the number and settings it had. Any operation of the
+// operator's on the port (a port number, opening, closing) ends the wait.
 //
 // Characters and bytes: the line carries one byte per character.
 //  - Output: every character from U+0000 to U+007F is sent as that byte.
@@ -25,9 +34,9 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
-#include <QTimer>
 
 #include "serial/network_line.h"
+#include "serial/reconnect_watch.h"
 
 namespace mv70::serial {
 
@@ -82,24 +91,20 @@ public:
     // Kind of the event being delivered by OnComm.
     qint16 CommEvent() const { return commEvent_; }
 
-    // Opens the port again after a lost line, with the same number and
-    // settings. Quiet: a network attempt that fails is not reported (the
-    // next try may succeed); a restored line raises lineRestored. A lost
-    // network line is retried this way once a second until it is restored or
-    // the port is chosen, opened or closed.
-    CommOutcome tryReopen();
-    static constexpr int kRetryIntervalMs = 1000;
-
     // How long a network connection may take, host lookup included.
     void setConnectTimeLimit(int ms) { connectTimeLimitMs_ = ms; }
     const NetworkLine &networkLine() const { return network_; }
 
-    // The device behind a port number.
+    // The device named for a port number (--comN, MV70_COMN or the platform's).
     static QString devicePath(int port);
     // The device this component opens: the one set here, else its port
     // number's. For programs that are given devices rather than numbers.
     QString device() const { return device_.isEmpty() ? devicePath(commPort_) : device_; }
     void setDevice(const QString &device) { device_ = device; }
+
+    // True while a lost line is waited for.
+    bool isWaitingForLine() const { return reconnect_.isWaiting(); }
+    ReconnectWatch &reconnectWatch() { return reconnect_; }
     static QByteArray encodeOutput(QStringView text);
     static QString decodeInput(QByteArrayView bytes);
 
@@ -107,30 +112,36 @@ signals:
     // Characters have arrived (CommEvent is comEvReceive).
     void OnComm();
     // The open port failed for good (device unplugged, far end gone) and has
-    // been closed. Raised once per loss.
+    // been closed; it is waited for. Raised once per loss.
     void lineLost(const QString &description);
     // A network port's connection could not be made; the port is closed.
     // What a failed opening returns, for an opening that finishes later.
     void openFailed(const QString &description);
-    // A lost line is open again (tryReopen).
-    void lineRestored();
+    // The lost line is open again, with the port number and settings it had.
+    void lineRestored(const QString &description);
+    // The lost line's device is there again but would not open (another
+    // program took it first, say); tried again every second. Raised once per
+    // reason.
+    void lineStillAway(const QString &description);
     // Something the operator should know that is not a failure.
     void notice(const QString &description);
 
 private:
     QString portLabel() const;
-    QString describeOpenFailure() const;
+    QString describeOpenFailure(QSerialPort::SerialPortError error, const QString &errorString) const;
     CommOutcome applySettings(const QString &settings);
     void onError(QSerialPort::SerialPortError error);
-    void loseLine(const QString &description);
     CommOutcome openDevice();
+    CommOutcome openPort();
     CommOutcome openNetwork(const QString &device);
     void onNetworkFailed(const QString &cause);
-    void stopRetrying();
+    void onNetworkRestored();
+    bool reopenLostLine();
+    void stopWaiting();
+    QString loseLine(const QString &what);
 
     QSerialPort port_;
     NetworkLine network_;
-    QTimer retry_;
     bool quietAttempt_ = false;  // a reopening that reports nothing until it succeeds
     int connectTimeLimitMs_ = 5000;
     QString speedNoticeGiven_;  // the raw network device last told about
@@ -139,6 +150,8 @@ private:
     QString settings_ = QStringLiteral("9600,N,8,1");
     qint16 commEvent_ = 0;
     bool inOperation_ = false;  // our own calls report their failures themselves
+    ReconnectWatch reconnect_{[this] { return reopenLostLine(); }};
+    QString stillAway_;  // why the device that is back did not open, last told
 };
 
 }  // namespace mv70::serial

@@ -82,4 +82,10 @@ void Form1::MSComm1_OpenFailed(const QString &description) {
         this, [this, description] { showWarning(description); }, Qt::QueuedConnection);
 }
 
+// The lost line came back by itself and is open again as it was.
+void Form1::MSComm1_LineRestored(const QString &description) {
+    reopenOnChoice_ = false;
+    reportFailure(description);
+}
+
 }  // namespace mv70

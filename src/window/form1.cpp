@@ -256,6 +256,8 @@ void Form1::connectHandlers() {
     connect(&MSComm1, &serial::MSComm::lineLost, this, &Form1::MSComm1_LineLost);
     connect(&MSComm1, &serial::MSComm::openFailed, this, &Form1::MSComm1_OpenFailed);
     connect(&MSComm1, &serial::MSComm::notice, this, &Form1::reportFailure);
+    connect(&MSComm1, &serial::MSComm::lineRestored, this, &Form1::MSComm1_LineRestored);
+    connect(&MSComm1, &serial::MSComm::lineStillAway, this, &Form1::reportFailure);
 
     qApp->installEventFilter(this);  // key preview
 }

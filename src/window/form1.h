@@ -93,6 +93,7 @@ public:
     void MSComm1_OnComm();
     void MSComm1_LineLost(const QString &description);
     void MSComm1_OpenFailed(const QString &description);
+    void MSComm1_LineRestored(const QString &description);
 
     // ---- The window -------------------------------------------------------
     void Form_Load();

@@ -1,0 +1,217 @@
+// A lost line comes back by itself: the window against the simulated
+// projector behind a stable link, which goes away and comes back; and what
+// the operator may do while the panel waits.
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+#include "form_fixture.h"
+#include "sim_process.h"
+
+using namespace mv70;
+
+namespace {
+
+void click(FormOnPty &f, const char *name) { QTest::mouseClick(f->control(name), Qt::LeftButton); }
+
+int openFiles() { return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size()); }
+
+qint64 residentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+}  // namespace
+
+class TestReconnect : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() {
+        qunsetenv("MV70_COM1");
+        qunsetenv("MV70_COM2");
+    }
+    void simulatorGoesAndComesBack();
+    void operatorEndsTheWait_data();
+    void operatorEndsTheWait();
+    void deviceBackButHeldIsTriedAgain();
+};
+
+// The simulator ends (the line is lost) and a new one appears behind the
+// same link, twenty times and more. The operator set 9600 beforehand: the
+// simulator answers only at the speed it runs at, so every answer proves the
+// settings came back with the port.
+void TestReconnect::simulatorGoesAndComesBack() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("usb-MV70_Simulator-if00-port0"));
+    const QStringList simOptions{QStringLiteral("--link"), link, QStringLiteral("--baud"), QStringLiteral("9600")};
+    auto sim = std::make_unique<SimProcess>(simOptions);
+    QVERIFY(!sim->path().isEmpty());
+
+    FormOnPty f(false);
+    qputenv("MV70_COM1", link.toLocal8Bit());
+    f->Form_Load();
+    f->show();
+    QVERIFY(f->MSComm1.PortOpen());
+    f->Command33_Click();
+    click(f, "Option10");  // 9600
+    QStringList statusOnReceive;
+    connect(&f->MSComm1, &serial::MSComm::OnComm, [&] { statusOnReceive << f->Label22->text(); });
+    const auto askStatus = [&] {
+        statusOnReceive.clear();
+        click(f, "Command44");
+        return QTest::qWaitFor([&] { return statusOnReceive.contains(QStringLiteral(" Stand by")); }, 5000);
+    };
+    QVERIFY(askStatus());
+    QSignalSpy lost(&f->MSComm1, &serial::MSComm::lineLost);
+    QSignalSpy restored(&f->MSComm1, &serial::MSComm::lineRestored);
+
+    constexpr int kLosses = 21;  // the first one settles what a loss may cost once
+    int filesAfterFirst = 0;
+    qint64 residentAfterFirst = 0;
+    for (int loss = 1; loss <= kLosses; ++loss) {
+        lost.clear();
+        restored.clear();
+        QCOMPARE(sim->stop(), 0);
+        sim.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
+        QVERIFY(!f->MSComm1.PortOpen());
+        QVERIFY(f->MSComm1.isWaitingForLine());
+        QCOMPARE(f->Label22->text(),
+                 QStringLiteral(" COM1 (%1) disconnected: the device is gone. Waiting for it to come back...").arg(link));
+        // A press while it is gone is told and not kept for later.
+        click(f, "Command44");
+        QVERIFY2(f->Label22->text().startsWith(" Port not open"), qPrintable(f->Label22->text()));
+
+        // A probe while nothing is there opens nothing.
+        f->MSComm1.reconnectWatch().tick();
+        QVERIFY(!f->MSComm1.PortOpen());
+
+        sim = std::make_unique<SimProcess>(simOptions);
+        QVERIFY(!sim->path().isEmpty());
+        const int probesBefore = f->MSComm1.reconnectWatch().attempts();
+        if (loss == 1) {
+            // Left to the watch's own timer: the first probe after the
+            // device is back opens it, and probes come once a second.
+            QElapsedTimer back;
+            back.start();
+            QTRY_VERIFY_WITH_TIMEOUT(f->MSComm1.PortOpen(), 5000);
+            qInfo("reopened %lld ms after the simulator was back", static_cast<long long>(back.elapsed()));
+            QCOMPARE(f->MSComm1.reconnectWatch().attempts(), probesBefore + 1);
+        } else {
+            f->MSComm1.reconnectWatch().tick();
+            QVERIFY(f->MSComm1.PortOpen());
+        }
+        QVERIFY(!f->MSComm1.isWaitingForLine());
+        QCOMPARE(restored.size(), 1);
+        QCOMPARE(f->Label22->text(), QStringLiteral(" COM1 (%1) is back").arg(link));
+        QCOMPARE(lost.size(), 1);  // told once
+        QCOMPARE(f->MSComm1.Settings(), QStringLiteral("9600,N,8,1"));
+        QVERIFY(askStatus());
+        QCOMPARE(sim->received("CR0"), 1);  // the press while it was gone never went out
+        QVERIFY(f.warnings.isEmpty());
+
+        if (loss == 1) {
+            filesAfterFirst = openFiles();
+            residentAfterFirst = residentKiB();
+        }
+    }
+    QCOMPARE(openFiles(), filesAfterFirst);
+    const qint64 grown = residentKiB() - residentAfterFirst;
+    qInfo("resident memory after the first loss %lld KiB, %lld KiB more after %d more", static_cast<long long>(residentAfterFirst),
+          static_cast<long long>(grown), kLosses - 1);
+#if !defined(__SANITIZE_ADDRESS__)
+    QVERIFY2(grown < 2048, qPrintable(QString::number(grown)));
+#endif
+}
+
+// While the panel waits, the operator's own actions behave as before, and
+// the wait is over.
+void TestReconnect::operatorEndsTheWait_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("openAfter");
+    QTest::addColumn<int>("warnings");
+    QTest::newRow("COM1 chosen: fails, warns, no new wait") << "Option1" << false << 1;
+    QTest::newRow("COM2 chosen: opens it") << "Option2" << true << 0;
+    QTest::newRow("END") << "Command16" << false << 0;
+    QTest::newRow("window closed") << "close" << false << 0;
+}
+
+void TestReconnect::operatorEndsTheWait() {
+    QFETCH(QString, action);
+    QFETCH(bool, openAfter);
+    QFETCH(int, warnings);
+    FormOnPty f;
+    f->show();
+    QSignalSpy restored(&f->MSComm1, &serial::MSComm::lineRestored);
+    f.com1.hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(f->MSComm1.isWaitingForLine(), 5000);
+
+    if (action == u"close") {
+        f->close();
+    } else {
+        f->Command33_Click();
+        click(f, action.toLatin1().constData());
+    }
+    QVERIFY(!f->MSComm1.isWaitingForLine());
+    QCOMPARE(f->MSComm1.PortOpen(), openAfter);
+    QCOMPARE(f.warnings.size(), warnings);
+
+    // Even with COM1 back behind its name, nothing reopens it now.
+    PtyPeer replacement;
+    qputenv("MV70_COM1", replacement.path().toLocal8Bit());
+    f->MSComm1.reconnectWatch().tick();
+    QCOMPARE(f->MSComm1.PortOpen(), openAfter);
+    QCOMPARE(restored.size(), 0);
+}
+
+// The device is back, but another program took it first (as ModemManager
+// does with a freshly plugged adapter): the operator is told who, once, and
+// the panel keeps trying.
+void TestReconnect::deviceBackButHeldIsTriedAgain() {
+    FormOnPty f;
+    f->show();
+    QSignalSpy stillAway(&f->MSComm1, &serial::MSComm::lineStillAway);
+    f.com1.hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(f->MSComm1.isWaitingForLine(), 5000);
+
+    PtyPeer back;
+    qputenv("MV70_COM1", back.path().toLocal8Bit());
+    QProcess holder;
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    QVERIFY(holder.waitForStarted());
+    QFile lock(QStringLiteral("/var/lock/LCK..") + back.path().mid(5).replace(u'/', u'_'));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
+    lock.close();
+    for (int probe = 0; probe < 3; ++probe)
+        f->MSComm1.reconnectWatch().tick();
+    QVERIFY(!f->MSComm1.PortOpen());
+    QVERIFY(f->MSComm1.isWaitingForLine());
+    QCOMPARE(stillAway.size(), 1);
+    QCOMPARE(f->Label22->text(),
+             QStringLiteral(" COM1: %1 is in use by another program: sleep (process %2). Trying again every second...")
+                 .arg(back.path())
+                 .arg(holder.processId()));
+
+    holder.kill();
+    holder.waitForFinished();  // its lock is stale now
+    f->MSComm1.reconnectWatch().tick();
+    QVERIFY(f->MSComm1.PortOpen());
+    QCOMPARE(f->Label22->text(), QStringLiteral(" COM1 (%1) is back").arg(back.path()));
+    QCOMPARE(f.sendMarkerAndRead(back), QByteArray("MARK\r"));
+    f.form.reset();
+    lock.remove();  // should the stale one have been left behind
+}
+
+QTEST_MAIN(TestReconnect)
+#include "test_reconnect.moc"
