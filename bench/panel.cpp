@@ -22,9 +22,7 @@ bool runUntil(const std::function<bool()> &done, int timeoutMs) {
     return true;
 }
 
-Panel::Panel() {
-    qputenv("MV70_COM1", com1.path().toLocal8Bit());
-    form = std::make_unique<mv70::Form1>();
+Panel::Panel() : FormOnPorts(com1.path(), {}, false) {
     form->showWarning = [](const QString &description) { qWarning("warning box: %s", qPrintable(description)); };
     form->Form_Load();
     form->show();

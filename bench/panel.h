@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "form_fixture.h"
 #include "stamping_peer.h"
 #include "window/form1.h"
 
@@ -23,11 +24,15 @@ void runFor(int ms);
 // Runs the event loop until `done` holds, checking every millisecond.
 bool runUntil(const std::function<bool()> &done, int timeoutMs);
 
-// The window on a stamping peer, started as the program starts it.
-struct Panel {
+// The peer comes first, so that it is open before the window starts and
+// still open when it has gone.
+struct StampedLine {
     StampingPeer com1;
-    std::unique_ptr<mv70::Form1> form;
+};
 
+// The window on a stamping peer, started as the program starts it (as the
+// tests start theirs), shown, and with its first frames painted.
+struct Panel : StampedLine, FormOnPorts {
     Panel();
 
     QWidget *control(const char *name) const { return form->control(name); }

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <termios.h>
 #include <unistd.h>
+
+#include "pty/raw_pty.h"
 
 namespace mv70::sim {
 namespace {
@@ -27,17 +30,6 @@ QByteArray shown(QByteArrayView bytes) {
 }
 
 }  // namespace
-
-speed_t speedConstant(int baud) { return baud == 9600 ? B9600 : B19200; }
-
-bool makeRaw(int fd, int baud) {
-    termios attributes{};
-    if (tcgetattr(fd, &attributes) != 0)
-        return false;
-    cfmakeraw(&attributes);
-    cfsetspeed(&attributes, speedConstant(baud));
-    return tcsetattr(fd, TCSANOW, &attributes) == 0;
-}
 
 Line::Line(int master, int slave, const Options &options)
     : master_(master), slave_(slave), options_(options), projector_(options.model, 0),
@@ -63,7 +55,7 @@ void Line::log(const QByteArray &line) const {
 // Whether the panel has set its end of the pseudo-terminal to our speed.
 bool Line::panelAtOurSpeed() const {
     termios attributes{};
-    return tcgetattr(slave_, &attributes) == 0 && cfgetospeed(&attributes) == speedConstant(options_.baud);
+    return tcgetattr(slave_, &attributes) == 0 && cfgetospeed(&attributes) == pty::speedOf(options_.baud);
 }
 
 void Line::receive() {

@@ -11,17 +11,10 @@
 
 #include <deque>
 
-#include <termios.h>
-
 #include "sim/options.h"
 #include "sim/projector.h"
 
 namespace mv70::sim {
-
-// The termios speed for 19200 or 9600 bit/s.
-speed_t speedConstant(int baud);
-// Sets the terminal at `fd` raw at `baud`; false (errno set) when it cannot.
-bool makeRaw(int fd, int baud);
 
 class Line {
 public:

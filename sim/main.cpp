@@ -12,14 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <fcntl.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include "pty/raw_pty.h"
 #include "sim/line.h"
 #include "sim/options.h"
 
@@ -66,23 +64,19 @@ int main(int argc, char *argv[]) {
     if (!options)
         return 2;
 
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+    mv70::pty::RawPty pty;
+    if (!pty.open()) {
         complain(QStringLiteral("openpty failed: %1").arg(QString::fromLocal8Bit(strerror(errno))));
         return 1;
     }
     // The panel sets its end raw when it opens it; until then, and after it
     // closes it again, the line stays raw too (no echo, no CR to LF). The
-    // projector's end is held open so the line stays up across the panel's
-    // openings.
-    if (!mv70::sim::makeRaw(slave, options->baud) || !mv70::sim::makeRaw(master, options->baud)) {
+    // panel's end is held open so the line stays up across its openings.
+    if (!mv70::pty::makeRaw(pty.slave(), options->baud) || !mv70::pty::makeRaw(pty.master(), options->baud)) {
         complain(QStringLiteral("cannot set the line raw: %1").arg(QString::fromLocal8Bit(strerror(errno))));
         return 1;
     }
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    const QString device = QString::fromLocal8Bit(name);
+    const QString device = QString::fromStdString(pty.path());
     if (!options->link.isEmpty() && !makeLink(options->link, device))
         return 1;
 
@@ -90,8 +84,8 @@ int main(int argc, char *argv[]) {
     QSocketNotifier stop(signalFd, QSocketNotifier::Read);
     QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
-    Line line(master, slave, *options);
-    std::printf("%s\n", name);
+    Line line(pty.master(), pty.slave(), *options);
+    std::printf("%s\n", pty.path().c_str());
     std::fflush(stdout);
 
     const int result = QCoreApplication::exec();
