@@ -21,10 +21,7 @@
 #include "sim/line.h"
 #include "sim/options.h"
 
-using mv70::sim::complain;
-using mv70::sim::Line;
-using mv70::sim::Options;
-using mv70::sim::parseOptions;
+using namespace mv70::sim;
 
 namespace {
 
