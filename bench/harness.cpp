@@ -47,8 +47,8 @@ struct Arguments {
 
 struct Scenario {
     const char *name;
-    const char *options;           // for the usage line
-    const char *needs = nullptr;   // an option without which it cannot run
+    const char *options;          // for the usage line
+    const char *needs = nullptr;  // an option without which it cannot run
     // The measurement as asked for, or a few seconds of it for `smoke`.
     std::function<void(const Arguments &, bool smoke)> run;
 };

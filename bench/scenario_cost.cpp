@@ -67,13 +67,14 @@ void costIdle(int seconds) {
     Panel panel;
     const long startPeak = statusKb("VmHWM");
     const CostWindow w = measureWindow(panel, seconds);
-    costTable(QStringLiteral("idle"),
-              QStringLiteral("The window as it starts (compact, port open), nobody touching it, for %1 s. CPU time from "
-                             "the process's and threads' CPU clocks; the peer's own thread is subtracted. Peak "
-                             "resident size from VmHWM, reset through /proc/self/clear_refs at the window's start; "
-                             "it includes the benchmark's own code and the peer thread, which are small.")
-                  .arg(seconds),
-              w, startPeak);
+    costTable(
+        QStringLiteral("idle"),
+        QStringLiteral("The window as it starts (compact, port open), nobody touching it, for %1 s. CPU time from "
+                       "the process's and threads' CPU clocks; the peer's own thread is subtracted. Peak "
+                       "resident size from VmHWM, reset through /proc/self/clear_refs at the window's start; "
+                       "it includes the benchmark's own code and the peer thread, which are small.")
+            .arg(seconds),
+        w, startPeak);
     goal(QStringLiteral("Cost idle"), QStringLiteral("under 1 % of a core"),
          QStringLiteral("%1 % of a core, peak %2 MiB").arg(ms(w.panelPercent(), 3)).arg(mib(w.peakKb)),
          w.panelPercent() < 1.0);
@@ -157,20 +158,25 @@ void costStream(int seconds, bool dataBand) {
                         << ms(double(receiveEvents) / (double(w.wallNs) / 1e9), 0) << " per second) and painted "
                         << probe.frames() << " frames. The receive buffer held " << bufferAt.back()
                         << " characters at the end. Over the last " << tail << " s"
-                        << (atBound ? ", with the buffer at its bound all the time: " : " (the buffer had not reached its bound yet): ")
-                        << "panel " << ms(last.panelPercent(), 2) << " % of a core, GUI thread " << ms(last.guiPercent(), 2)
-                        << " %.\n\n";
-    costTable(dataBand ? QStringLiteral("continuous stream at 19200 bit/s") : QStringLiteral("continuous stream at 19200 bit/s, compact window"),
+                        << (atBound ? ", with the buffer at its bound all the time: "
+                                    : " (the buffer had not reached its bound yet): ")
+                        << "panel " << ms(last.panelPercent(), 2) << " % of a core, GUI thread "
+                        << ms(last.guiPercent(), 2) << " %.\n\n";
+    costTable(dataBand ? QStringLiteral("continuous stream at 19200 bit/s")
+                       : QStringLiteral("continuous stream at 19200 bit/s, compact window"),
               QStringLiteral("%3 and STATUS clicked once, then the peer sends `00` CR without end, one "
                              "byte every %1 ms (a byte's time at 19200 bit/s), each byte in a write of its own unless "
                              "the peer fell behind, for %2 s. The receive buffer grows to its bound of 32767 "
                              "characters and stays there. Measured as for idle.")
                   .arg(ms(kByteMs19200, 3))
                   .arg(seconds)
-                  .arg(dataBand ? QStringLiteral("The data band open, so that the RXD line is on screen,")
-                                : QStringLiteral("The window at its compact height, as it starts (the monitor lines are out of view),")),
+                  .arg(dataBand
+                           ? QStringLiteral("The data band open, so that the RXD line is on screen,")
+                           : QStringLiteral(
+                               "The window at its compact height, as it starts (the monitor lines are out of view),")),
               w, startPeak, extra);
-    goal(dataBand ? QStringLiteral("Cost under a stream") : QStringLiteral("Cost under a stream, compact window"), QStringLiteral("under 10 % of a core"),
+    goal(dataBand ? QStringLiteral("Cost under a stream") : QStringLiteral("Cost under a stream, compact window"),
+         QStringLiteral("under 10 % of a core"),
          QStringLiteral("%1 % of a core over %2 s; %3 % over the last %4 s%5; peak %6 MiB")
              .arg(ms(w.panelPercent(), 2))
              .arg(seconds)

@@ -13,11 +13,13 @@ void pressToWire(int samples) {
         << "From the moment just before the mouse event enters Qt's platform path "
            "(QWindowSystemInterface, as an event from the window system does) to the moment "
            "the peer thread's read() returned the command's first and last byte. "
-        << samples << " samples of each kind, 30 ms apart. A pseudo-terminal has no wire: "
+        << samples
+        << " samples of each kind, 30 ms apart. A pseudo-terminal has no wire: "
            "on a real line at 19200 bit/s the first byte needs another 0.52 ms and the whole "
            "four-byte command 2.08 ms. "
-        << (panel.com1.realtime() ? "The peer's thread ran at a real-time priority (SCHED_FIFO), the panel at its ordinary one.\n\n"
-                                  : "The system refused the peer's thread a real-time priority: its stamps may lag when the machine is busy.\n\n")
+        << (panel.com1.realtime()
+                ? "The peer's thread ran at a real-time priority (SCHED_FIFO), the panel at its ordinary one.\n\n"
+                : "The system refused the peer's thread a real-time priority: its stamps may lag when the machine is busy.\n\n")
         << "| Event | Command | First byte: median | p99 | max | Last byte: median | p99 |\n"
         << "|---|---|---:|---:|---:|---:|---:|\n";
 

@@ -58,16 +58,16 @@ RepeatFigures holdAndMeasure(Panel &panel, const Hold &hold, int seconds) {
     const std::int64_t released = nowNs();
     panel.release(hold.button);
     runFor(200);
-    return analyseRepeat(panel.commandsFrom(before), hold.command, hold.periodMs,
-                         double(released - pressed) / kNsPerMs, counter.ticks);
+    return analyseRepeat(panel.commandsFrom(before), hold.command, hold.periodMs, double(released - pressed) / kNsPerMs,
+                         counter.ticks);
 }
 
 }  // namespace
 
 void repeatTableHeader(QTextStream &s) {
     s << "| Held | Period | Commands | Ticks (periods held) | Mean period | Mean error | Jitter p99 | Jitter max "
-           "| Drift at 10 s | Missed | Extra | Wrong bytes |\n"
-        << "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+         "| Drift at 10 s | Missed | Extra | Wrong bytes |\n"
+      << "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
 }
 
 void repeatRow(QTextStream &s, const Hold &hold, const RepeatFigures &r) {
@@ -97,8 +97,9 @@ void repeatTiming(int seconds) {
            "*Missed* counts the press and ticks that sent no command, *extra* commands beyond one per press "
            "and tick. *Jitter* is |interval − period|; *drift at 10 s* is how far the last command within "
            "10 s is from the first plus its number of periods. Times in ms. "
-        << (panel.com1.realtime() ? "The peer's thread ran at a real-time priority (SCHED_FIFO), the panel at its ordinary one.\n\n"
-                                  : "The system refused the peer's thread a real-time priority: its stamps may lag when the machine is busy.\n\n");
+        << (panel.com1.realtime()
+                ? "The peer's thread ran at a real-time priority (SCHED_FIFO), the panel at its ordinary one.\n\n"
+                : "The system refused the peer's thread a real-time priority: its stamps may lag when the machine is busy.\n\n");
     repeatTableHeader(out);
     bool allMet = true;
     QStringList measured;
@@ -106,8 +107,8 @@ void repeatTiming(int seconds) {
         const RepeatFigures r = holdAndMeasure(panel, hold, seconds);
         repeatRow(out, hold, r);
         check(r.commands >= 2, QStringLiteral("%1 did not repeat").arg(hold.button));
-        const bool met = std::abs(r.meanErrorPercent) < 1.0 && r.jitterP99 < 1.0 && r.missed == 0 && r.extra == 0
-                      && r.corrupt == 0;
+        const bool met =
+            std::abs(r.meanErrorPercent) < 1.0 && r.jitterP99 < 1.0 && r.missed == 0 && r.extra == 0 && r.corrupt == 0;
         allMet = allMet && met;
         measured << QStringLiteral("%1 ms: %2 %, p99 %3 ms, %4 missed, %5 extra")
                         .arg(hold.periodMs)
@@ -135,8 +136,8 @@ void repeatTiming(int seconds) {
         ticks = counter.ticks;
     }
     runFor(200);
-    repeatRow(out, bare, analyseRepeat(panel.commandsFrom(before), bare.command, bare.periodMs,
-                                       double(seconds) * 1000, ticks));
+    repeatRow(out, bare,
+              analyseRepeat(panel.commandsFrom(before), bare.command, bare.periodMs, double(seconds) * 1000, ticks));
     out << "\nThe baseline row is not the program: it tells how regular a 5 ms timer of Qt's can be on this "
            "machine at this load, so that the rows above can be read against it.\n\n";
     goal(QStringLiteral("Repeat timing"),

@@ -13,7 +13,8 @@ namespace bench {
 void replyToScreen(int samples) {
     Panel panel;
     panel.openDataBand();
-    check(panel.form->Label12->isVisible() && panel.form->Label22->isVisible(), QStringLiteral("the data band did not open"));
+    check(panel.form->Label12->isVisible() && panel.form->Label22->isVisible(),
+          QStringLiteral("the data band did not open"));
 
     const std::vector<QByteArray> replies = {"00\r", "80\r"};
     const QString statusOf[] = {QStringLiteral(" Power ON"), QStringLiteral(" Stand by")};
@@ -23,9 +24,8 @@ void replyToScreen(int samples) {
     // The receive handler has run (its Hyouji included) when this runs: it is
     // connected after the window's own.
     std::vector<std::int64_t> handled;
-    QObject::connect(&panel.form->MSComm1, &mv70::serial::MSComm::OnComm, panel.form.get(), [&] {
-        handled.push_back(nowNs());
-    });
+    QObject::connect(&panel.form->MSComm1, &mv70::serial::MSComm::OnComm, panel.form.get(),
+                     [&] { handled.push_back(nowNs()); });
     struct Shown {
         std::int64_t rxd = 0, status = 0;
     };
@@ -56,7 +56,8 @@ void replyToScreen(int samples) {
             check(false, QStringLiteral("reply %1 was not shown (replies written %2, RXD %3, STATUS %4)")
                              .arg(sample)
                              .arg(panel.com1.repliesWritten() - repliesBefore)
-                             .arg(shown[sample].rxd ? "painted" : "not painted", shown[sample].status ? "painted" : "not painted"));
+                             .arg(shown[sample].rxd ? "painted" : "not painted",
+                                  shown[sample].status ? "painted" : "not painted"));
             continue;
         }
         const std::int64_t written = panel.com1.replyStamp(repliesBefore);
@@ -84,8 +85,8 @@ void replyToScreen(int samples) {
         << " |\n"
         << "| write → STATUS painted | " << ms(s.median) << " | " << ms(s.p90) << " | " << ms(s.p99) << " | "
         << ms(s.max) << " |\n"
-        << "| write → RXD and STATUS painted | " << ms(t.median) << " | " << ms(t.p90) << " | " << ms(t.p99)
-        << " | " << ms(t.max) << " |\n\n";
+        << "| write → RXD and STATUS painted | " << ms(t.median) << " | " << ms(t.p90) << " | " << ms(t.p99) << " | "
+        << ms(t.max) << " |\n\n";
     goal(QStringLiteral("Reply-to-screen"), QStringLiteral("under 5 ms"),
          QStringLiteral("median %1 ms, p99 %2 ms, max %3 ms").arg(ms(t.median), ms(t.p99), ms(t.max)),
          t.count > 0 && t.p99 < 5.0);

@@ -96,7 +96,8 @@ void startup(const QString &probe, int runs) {
            "first frame in which the window itself was painted had been flushed, and its peak resident size "
            "then; after that it quits. Process start is the parent's clock just before posix_spawn(). COM1 is "
            "a fresh pseudo-terminal each time. "
-        << all.size() << " runs; the first one is shown apart (the files it needs may not be in the page cache "
+        << all.size()
+        << " runs; the first one is shown apart (the files it needs may not be in the page cache "
            "yet), the statistics are over the rest. Times in ms.\n\n"
         << "| | first run | median | p90 | max |\n|---|---:|---:|---:|---:|\n"
         << "| process start → application object | " << ms(all.front().appMs, 1) << " | " << ms(a.median, 1) << " | "

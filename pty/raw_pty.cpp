@@ -11,19 +11,27 @@ namespace mv70::pty {
 
 speed_t speedOf(int bitsPerSecond) {
     switch (bitsPerSecond) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    default: return B0;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    default:
+        return B0;
     }
 }
 
 int bitsPerSecondOf(speed_t speed) {
     switch (speed) {
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    default: return 0;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    default:
+        return 0;
     }
 }
 

@@ -90,4 +90,3 @@ int main(int argc, char *argv[]) {
         QFile::remove(options->link);
     return result;
 }
-

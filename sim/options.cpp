@@ -10,9 +10,7 @@
 
 namespace mv70::sim {
 
-void complain(const QString &message) {
-    std::fprintf(stderr, "mv70-sim: %s\n", qPrintable(message));
-}
+void complain(const QString &message) { std::fprintf(stderr, "mv70-sim: %s\n", qPrintable(message)); }
 
 std::optional<Options> parseOptions(const QCoreApplication &app) {
     Options options;
@@ -61,9 +59,9 @@ std::optional<Options> parseOptions(const QCoreApplication &app) {
                                      QStringLiteral("Log every command and reply on standard error."));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated MV70 projector on a pseudo-terminal. Prints the device path for the panel "
-        "(MV70_COM1=<path> mv70-control) and answers its commands until it is stopped."));
+    parser.setApplicationDescription(
+        QStringLiteral("A simulated MV70 projector on a pseudo-terminal. Prints the device path for the panel "
+                       "(MV70_COM1=<path> mv70-control) and answers its commands until it is stopped."));
     parser.addHelpOption();
     parser.addOptions({link, baud, reversal, lampMode, silent, noise, verbose});
     for (const Number &number : numbers)

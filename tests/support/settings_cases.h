@@ -7,6 +7,7 @@
 inline void addMalformedSettingsRows() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("mentions");
+    // clang-format off
     QTest::newRow("empty") << "" << "four fields";
     QTest::newRow("three fields") << "19200,N,8" << "four fields";
     QTest::newRow("five fields") << "19200,N,8,1,0" << "four fields";
@@ -21,4 +22,5 @@ inline void addMalformedSettingsRows() {
     QTest::newRow("data bits 4") << "9600,N,4,1" << "data bits";
     QTest::newRow("stop bits 3") << "9600,N,8,3" << "stop bits";
     QTest::newRow("stop bits empty") << "9600,N,8," << "stop bits";
+    // clang-format on
 }
