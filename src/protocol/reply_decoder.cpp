@@ -16,6 +16,7 @@ struct CodeText {
     const char16_t *text;  // the STATUS line
 };
 
+// clang-format off
 // "CR0": operating status.
 constexpr CodeText kStatusTable[] = {
     {u" 0 0", u" Power ON"},
@@ -92,6 +93,7 @@ const Query kQueries[] = {
     {u"CR PRESSURE", ReadingKind::Pressure, 0, {}},
     {u"CR7", ReadingKind::Tabled, 4, kLampModeTable},
 };
+// clang-format on
 
 bool matchesKey(QStringView lastCommand, QStringView prefix, QStringView query) {
     // The key is the prefix, the query and one carriage return, compared exactly.

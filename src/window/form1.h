@@ -2,10 +2,10 @@
 // Form1: the operator's window, its controls, timers and serial component,
 // and the controller state all its handlers share. The handlers are defined
 // beside the part of the program they belong to:
-//   protocol/transaction.cpp    Hyouji and the reply timers
-//   commands/command_handlers.cpp  buttons that send, the repeat, SEND and CLS
-//   serial/port_choice.cpp      port and speed choice, the receive event
-//   window/form1.cpp            start-up, heights, hidden bands, COM, END
+//   protocol/form1_transaction.cpp  Hyouji and the reply timers
+//   commands/form1_commands.cpp     buttons that send, the repeat, SEND and CLS
+//   serial/form1_ports.cpp          port and speed choice, the receive event
+//   window/form1.cpp                start-up, heights, hidden bands, COM, END
 
 #include <QFrame>
 #include <QHash>
