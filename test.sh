@@ -2,14 +2,21 @@
 # Builds the program and runs every test, headless: once as built for use,
 # once under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
 # fuzz run of the trace, the reply decoder, the settings parser and the
-# Telnet reader of network ports.
+# Telnet reader of network ports. First of all it checks that every C++
+# file is formatted as .clang-format says.
 #   MV70_FUZZ_SECONDS   seconds per fuzz target (default 20)
+#   MV70_FORMAT_CHECK   0 skips the formatting check (default 1)
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
 mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" "${MV70_PACKAGE_PACKAGES[@]}" \
-    "${MV70_FUZZ_PACKAGES[@]}" "${MV70_DESKTOP_PACKAGES[@]}"
+    "${MV70_FUZZ_PACKAGES[@]}" "${MV70_DESKTOP_PACKAGES[@]}" "${MV70_CHECK_PACKAGES[@]}"
 export QT_QPA_PLATFORM=offscreen
+
+if [ "${MV70_FORMAT_CHECK:-1}" != 0 ]; then
+    echo "== Formatting"
+    scripts/check-format.sh
+fi
 
 echo "== Tests"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null

@@ -74,7 +74,8 @@ void onePort(int runs) {
     out << "## mv70-ctl: one projector\n\n"
         << "`mv70-ctl --port DEVICE status` started " << runs << " times against one `mv70-sim --delay "
         << kReplyDelayMs << "`: from just before the process is started to its reading on the pipe, less the "
-        << kReplyDelayMs << " ms the simulator waits before replying. This is the tool's own share: starting the "
+        << kReplyDelayMs
+        << " ms the simulator waits before replying. This is the tool's own share: starting the "
            "process, opening the port, sending, reading and decoding. "
         << wrong << " runs gave a wrong answer.\n\n"
         << "| | median | p90 | max |\n|---|---:|---:|---:|\n"
@@ -108,7 +109,8 @@ QStringList behindSer2net(const std::vector<std::unique_ptr<Sim>> &sims, QProces
         return {};
     file.close();
     holders.clear();
-    server.start(QStringLiteral("ser2net"), {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"), file.fileName()});
+    server.start(QStringLiteral("ser2net"),
+                 {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"), file.fileName()});
     if (!server.waitForStarted(5000))
         return {};
     QThread::msleep(1000);  // it listens on every port well within this
@@ -161,16 +163,19 @@ void manyPorts(int projectors, int runs, bool ser2net) {
                                   : QStringLiteral("on their own pseudo-terminals");
     out << "## mv70-ctl: " << projectors << " projectors at once, " << where << "\n\n"
         << projectors << " `mv70-sim` processes (no reply delay), " << where << ", and one "
-        << "`mv70-ctl --json status` call naming all of them, " << runs << " times. *Total* is from just before the "
+        << "`mv70-ctl --json status` call naming all of them, " << runs
+        << " times. *Total* is from just before the "
            "process is started to its end; *slowest port* is the largest `ms` of the ports in a call (each port "
-           "counts from its own opening). " << unanswered << " answers were missing or wrong over all runs.\n\n"
+           "counts from its own opening). "
+        << unanswered << " answers were missing or wrong over all runs.\n\n"
         << "| | median | max |\n|---|---:|---:|\n"
         << "| total (ms) | " << ms(t.median, 1) << " | " << ms(t.max, 1) << " |\n"
         << "| slowest port (ms) | " << ms(p.median, 1) << " | " << ms(p.max, 1) << " |\n\n";
-    goal(QStringLiteral("mv70-ctl status, %1 projectors %2").arg(projectors).arg(ser2net ? "behind ser2net" : "on ptys"),
-         QStringLiteral("under 2 s, all answered"),
-         QStringLiteral("median %1 ms, max %2 ms; %3 unanswered").arg(ms(t.median, 1), ms(t.max, 1)).arg(unanswered),
-         unanswered == 0 && t.max < 2000.0);
+    goal(
+        QStringLiteral("mv70-ctl status, %1 projectors %2").arg(projectors).arg(ser2net ? "behind ser2net" : "on ptys"),
+        QStringLiteral("under 2 s, all answered"),
+        QStringLiteral("median %1 ms, max %2 ms; %3 unanswered").arg(ms(t.median, 1), ms(t.max, 1)).arg(unanswered),
+        unanswered == 0 && t.max < 2000.0);
 }
 
 int argument(const QStringList &args, const QString &name, int fallback) {

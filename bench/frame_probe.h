@@ -25,7 +25,7 @@ public:
         QString text;  // the monitor line's text at the paint, or empty
     };
     struct Frame {
-        std::int64_t doneNs;  // CLOCK_MONOTONIC when the flush had returned
+        std::int64_t doneNs = 0;  // CLOCK_MONOTONIC when the flush had returned
         QList<Painted> painted;
     };
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "frame_probe.h"
+#include "panel.h"
 #include "protocol/trace.h"
 #include "ser2net_process.h"
 #include "stamping_peer.h"
@@ -19,22 +20,6 @@ namespace bench {
 namespace {
 
 constexpr double kNsPerMs = 1e6;
-
-void runFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool runUntil(const std::function<bool()> &done, int timeoutMs) {
-    const std::int64_t deadline = nowNs() + std::int64_t{timeoutMs} * 1'000'000;
-    while (!done()) {
-        if (nowNs() > deadline)
-            return false;
-        runFor(1);
-    }
-    return true;
-}
 
 enum class Path { Local, Rfc2217, Rfc2217NoCharDelay, Raw };
 

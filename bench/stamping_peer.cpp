@@ -4,13 +4,10 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <pty.h>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -27,15 +24,9 @@ std::int64_t nowNs() {
 StampingPeer::StampingPeer(std::size_t capacity)
     : capacity_(capacity), bytes_(new char[capacity]), stamps_(new std::int64_t[capacity]),
       replyStamps_(new std::int64_t[kReplyCapacity]) {
-    char name[256] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+    if (!pty_.open())
         qFatal("openpty failed: %s", strerror(errno));
-    termios raw{};
-    tcgetattr(master_, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master_, TCSANOW, &raw);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    path_ = QString::fromLocal8Bit(name);
+    path_ = QString::fromStdString(pty_.path());
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
         qFatal("eventfd failed: %s", strerror(errno));
@@ -53,8 +44,6 @@ StampingPeer::~StampingPeer() {
     wake();
     thread_.join();
     ::close(wakeFd_);
-    ::close(master_);
-    ::close(slave_);
 }
 
 void StampingPeer::wake() {
@@ -136,7 +125,7 @@ void StampingPeer::run() {
 
         const std::int64_t due = std::min(replyDue.empty() ? kForever : replyDue.front(),
                                           byteNs != 0 ? nextByte : kForever);
-        pollfd fds[2] = {{master_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[2] = {{pty_.master(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         if (due == kForever) {
             ::ppoll(fds, 2, nullptr, nullptr);
         } else {
@@ -147,7 +136,7 @@ void StampingPeer::run() {
 
         if (fds[0].revents & POLLIN) {
             char chunk[4096];
-            const ssize_t n = ::read(master_, chunk, sizeof chunk);
+            const ssize_t n = ::read(pty_.master(), chunk, sizeof chunk);
             const std::int64_t at = nowNs();
             if (n > 0) {
                 std::size_t count = received_.load(std::memory_order_relaxed);
@@ -172,7 +161,7 @@ void StampingPeer::run() {
             const std::size_t index = replies_.load(std::memory_order_relaxed);
             if (index < kReplyCapacity)
                 replyStamps_[index] = nowNs();
-            (void)!::write(master_, reply.constData(), static_cast<size_t>(reply.size()));
+            (void)!::write(pty_.master(), reply.constData(), static_cast<size_t>(reply.size()));
             if (index < kReplyCapacity)
                 replies_.store(index + 1, std::memory_order_release);
             now = nowNs();
@@ -188,7 +177,7 @@ void StampingPeer::run() {
                 out += pattern[patternPos];
                 patternPos = (patternPos + 1) % pattern.size();
             }
-            const ssize_t n = ::write(master_, out.constData(), static_cast<size_t>(out.size()));
+            const ssize_t n = ::write(pty_.master(), out.constData(), static_cast<size_t>(out.size()));
             if (n > 0)
                 streamed_.fetch_add(static_cast<std::size_t>(n), std::memory_order_release);
             nextByte += count * byteNs;

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "pty/raw_pty.h"
+
 namespace bench {
 
 // CLOCK_MONOTONIC in nanoseconds: one clock for every process on the machine.
@@ -62,8 +64,7 @@ private:
     void wake();
 
     QString path_;
-    int master_ = -1;
-    int slave_ = -1;
+    mv70::pty::RawPty pty_;
     int wakeFd_ = -1;  // eventfd: configuration changed or stop
 
     // Allocated whole but left untouched until used, so that the peer adds

@@ -44,3 +44,6 @@ MV70_PACKAGE_PACKAGES=(dpkg-dev file)
 
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
 MV70_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+
+# The formatting check (scripts/check-format.sh): the formatter of .clang-format.
+MV70_CHECK_PACKAGES=(clang-format-14)

@@ -10,8 +10,8 @@
 
 #include "commands/command_table.h"
 #include "ctl/run.h"
-#include "protocol/reply_decoder.h"
 #include "form_fixture.h"
+#include "protocol/reply_decoder.h"
 #include "sim_process.h"
 
 using namespace mv70;
@@ -211,16 +211,16 @@ void TestCtl::silentAndMissingPorts() {
 
 void TestCtl::waitForThroughACountDown() {
     SimProcess sim({u"--countdown"_qs, u"1500"_qs});
-    Outcome run = runProgram({u"--port"_qs, sim.path(), u"power"_qs, u"on"_qs, u"--wait-for"_qs, u"Power ON"_qs,
-                              u"--timeout"_qs, u"30"_qs});
+    Outcome run = runProgram(
+        {u"--port"_qs, sim.path(), u"power"_qs, u"on"_qs, u"--wait-for"_qs, u"Power ON"_qs, u"--timeout"_qs, u"30"_qs});
     QCOMPARE(run.status, 0);
     QCOMPARE(run.out, u"Power ON\n"_qs);
     QTRY_COMPARE(sim.received("C00"), 1);
     QTRY_VERIFY(sim.received("CR0") >= 2);  // "Count down" at least once
 
     // A state never reached: exit 1, with the last reading.
-    run = runProgram({u"--port"_qs, sim.path(), u"status"_qs, u"--wait-for"_qs, u"Stand by"_qs, u"--timeout"_qs,
-                      u"1.2"_qs});
+    run = runProgram(
+        {u"--port"_qs, sim.path(), u"status"_qs, u"--wait-for"_qs, u"Stand by"_qs, u"--timeout"_qs, u"1.2"_qs});
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains(u"not \"Stand by\" within 1.2 s; last reading: \"Power ON\""), qPrintable(run.err));
 }
@@ -306,7 +306,10 @@ public:
             return false;
         const QByteArray all = table.readAll();
         for (const quint16 port : ports_)
-            if (!all.contains(QStringLiteral("0100007F:%1 00000000:0000 0A").arg(port, 4, 16, QLatin1Char('0')).toUpper().toLatin1()))
+            if (!all.contains(QStringLiteral("0100007F:%1 00000000:0000 0A")
+                                  .arg(port, 4, 16, QLatin1Char('0'))
+                                  .toUpper()
+                                  .toLatin1()))
                 return false;
         return true;
     }

@@ -39,6 +39,7 @@ void TestDecoder::statusTexts_data() {
     QTest::addColumn<QString>("query");
     QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("status");
+    // clang-format off
     const struct {
         const char *query, *reply;
         const char16_t *status;
@@ -65,6 +66,7 @@ void TestDecoder::statusTexts_data() {
         {"CR9", "AB 1\r", u" A B   1 CR "},  // the whole trace
         {"CR9", "", u" "},
     };
+    // clang-format on
     for (const auto &row : rows)
         QTest::addRow("%s %s", row.query, QByteArray(row.reply).replace('\r', "<CR>").constData())
             << QString::fromLatin1(row.query) << QString::fromLatin1(row.reply) << QString::fromUtf16(row.status);
@@ -83,6 +85,7 @@ void TestDecoder::statusTexts() {
 void TestDecoder::leavesTheStatusAlone_data() {
     QTest::addColumn<QString>("lastCommand");
     QTest::addColumn<QString>("reply");
+    // clang-format off
     QTest::newRow("first piece of a reply") << "CR0\r" << "0";
     QTest::newRow("acknowledge first") << "CR0\r" << "\x06" "00\r";
     QTest::newRow("unknown code") << "CR0\r" << "99\r";
@@ -96,6 +99,7 @@ void TestDecoder::leavesTheStatusAlone_data() {
     QTest::newRow("query with CR doubled") << "CR0\r\r" << "00\r";
     QTest::newRow("pressure in lower case") << "cr pressure\r" << "300\r";
     QTest::newRow("empty command") << "" << "00\r";
+    // clang-format on
 }
 
 void TestDecoder::leavesTheStatusAlone() {
@@ -123,8 +127,10 @@ void TestDecoder::temperatures_data() {
     QTest::newRow("three readings") << "035.5,040.0,045.5\r"
                                     << "  S1= 0 3 5 . 5 C  ,   S2=  4 0 . 0 C , S3= 0 4 5 . 5 C";
     // A trace shorter than 25 characters leaves S3 empty and still ends in " C".
+    // clang-format off
     QTest::newRow("short") << "035.5,040\r" << "  S1= 0 3 5 . 5 C  ,   S2=  4 0 CR  C , S3= C";
     QTest::newRow("nothing") << "" << "  S1=  C  ,   S2=  C , S3= C";
+    // clang-format on
 }
 
 void TestDecoder::temperatures() {

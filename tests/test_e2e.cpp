@@ -127,6 +127,7 @@ void TestE2E::powerOnCountsDownThenReportsOn() {
 void TestE2E::everyQueryIsDecoded_data() {
     QTest::addColumn<QString>("how");  // a button, or a text typed and sent
     QTest::addColumn<QString>("status");
+    // clang-format off
     QTest::newRow("STATUS") << "Command44" << " Stand by";
     QTest::newRow("MODE") << "Command45" << " Computer 1";
     QTest::newRow("L-TIME") << "Command46" << " 1 2 3 4 CR  Hour Use";
@@ -135,6 +136,7 @@ void TestE2E::everyQueryIsDecoded_data() {
     QTest::newRow("typed CRA") << "CRA" << " Stand by";
     QTest::newRow("typed CR9") << "CR9" << " M V 7 0   S I M U L A T O R CR ";
     QTest::newRow("typed CR7") << "CR7" << " All OFF : 2 Lamp mode";
+    // clang-format on
 }
 
 void TestE2E::everyQueryIsDecoded() {

@@ -31,8 +31,8 @@ QList<LogLine> readLog(const QString &path) {
         const QStringList fields = QString::fromUtf8(raw).split(u'\t');
         if (fields.size() != 6)
             return {};
-        lines.append({QDateTime::fromString(fields[0], Qt::ISODateWithMs), fields[1], fields[2], fields[3],
-                      fields[4], fields[5]});
+        lines.append({QDateTime::fromString(fields[0], Qt::ISODateWithMs), fields[1], fields[2], fields[3], fields[4],
+                      fields[5]});
     }
     return lines;
 }
@@ -83,10 +83,10 @@ void TestExchangeLog::panelAndToolSessionsParsedBack() {
         const char16_t *direction, *trace, *reading;
     };
     const Expected expected[] = {
-        {u"TX", u" C R 0 CR ", u""},          // the panel: its query,
-        {u"RX", u" 8 ", u""},                 // the reply as it came, piece by piece,
-        {u"RX", u" 0 CR ", u"Stand by"},      // and what STATUS then read
-        {u"TX", u" C R 3 CR ", u""},          // the tool
+        {u"TX", u" C R 0 CR ", u""},      // the panel: its query,
+        {u"RX", u" 8 ", u""},             // the reply as it came, piece by piece,
+        {u"RX", u" 0 CR ", u"Stand by"},  // and what STATUS then read
+        {u"TX", u" C R 3 CR ", u""},      // the tool
         {u"RX", u" 1 2 3 4 CR ", u"1 2 3 4 CR  Hour Use"},
     };
     for (qsizetype i = 0; i < lines.size(); ++i) {

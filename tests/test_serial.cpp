@@ -13,10 +13,9 @@
 #include <unistd.h>
 
 #include "pty_peer.h"
-#include "serial/line_settings.h"
 #include "serial/mscomm.h"
+#include "settings_cases.h"
 
-using mv70::serial::LineSettings;
 using mv70::serial::MSComm;
 
 class TestSerial : public QObject {
@@ -27,10 +26,8 @@ private slots:
         qunsetenv("MV70_COM1");
         qunsetenv("MV70_COM2");
     }
-    void settingsParsed_data();
-    void settingsParsed();
-    void malformedSettingsFail_data();
-    void malformedSettingsFail();
+    void malformedSettingsAreRefused_data() { addMalformedSettingsRows(); }
+    void malformedSettingsAreRefused();
     void deviceFromEnvironmentOrPlatform();
     void outputIsOneBytePerCharacter();
     void writesAndReadsEveryByte();
@@ -41,58 +38,9 @@ private slots:
     void noPermissionNamesTheDialoutGroup();
 };
 
-void TestSerial::settingsParsed_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("parity");
-    QTest::addColumn<int>("dataBits");
-    QTest::addColumn<int>("stopBits");
-    QTest::newRow("19200") << "19200,N,8,1" << 19200 << int(LineSettings::Parity::None) << 8
-                           << int(LineSettings::StopBits::One);
-    QTest::newRow("9600") << "9600,N,8,1" << 9600 << int(LineSettings::Parity::None) << 8
-                          << int(LineSettings::StopBits::One);
-    QTest::newRow("even 7 2") << "2400,E,7,2" << 2400 << int(LineSettings::Parity::Even) << 7
-                              << int(LineSettings::StopBits::Two);
-    QTest::newRow("odd 1.5") << "1200,o,5,1.5" << 1200 << int(LineSettings::Parity::Odd) << 5
-                             << int(LineSettings::StopBits::OneAndHalf);
-}
-
-void TestSerial::settingsParsed() {
-    QFETCH(QString, text);
-    const auto parsed = mv70::serial::parseLineSettings(text);
-    QVERIFY(std::holds_alternative<LineSettings>(parsed));
-    const auto &settings = std::get<LineSettings>(parsed);
-    QTEST(int(settings.baudRate), "baud");
-    QTEST(int(settings.parity), "parity");
-    QTEST(settings.dataBits, "dataBits");
-    QTEST(int(settings.stopBits), "stopBits");
-}
-
-void TestSerial::malformedSettingsFail_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("mentions");
-    QTest::newRow("empty") << "" << "four fields";
-    QTest::newRow("three fields") << "19200,N,8" << "four fields";
-    QTest::newRow("five fields") << "19200,N,8,1,0" << "four fields";
-    QTest::newRow("blank inside") << "19200, N,8,1" << "parity";
-    QTest::newRow("baud not a number") << "fast,N,8,1" << "baud";
-    QTest::newRow("baud signed") << "+9600,N,8,1" << "baud";
-    QTest::newRow("baud zero") << "0,N,8,1" << "baud";
-    QTest::newRow("baud too large") << "99999999999,N,8,1" << "baud";
-    QTest::newRow("parity word") << "9600,None,8,1" << "parity";
-    QTest::newRow("parity unknown") << "9600,X,8,1" << "parity";
-    QTest::newRow("data bits 9") << "9600,N,9,1" << "data bits";
-    QTest::newRow("data bits 4") << "9600,N,4,1" << "data bits";
-    QTest::newRow("stop bits 3") << "9600,N,8,3" << "stop bits";
-    QTest::newRow("stop bits empty") << "9600,N,8," << "stop bits";
-}
-
-void TestSerial::malformedSettingsFail() {
+void TestSerial::malformedSettingsAreRefused() {
     QFETCH(QString, text);
     QFETCH(QString, mentions);
-    const auto parsed = mv70::serial::parseLineSettings(text);
-    QVERIFY(std::holds_alternative<QString>(parsed));
-    QVERIFY2(std::get<QString>(parsed).contains(mentions), qPrintable(std::get<QString>(parsed)));
 
     // The component refuses it and keeps what it had.
     MSComm comm;

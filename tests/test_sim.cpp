@@ -6,11 +6,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include "pty/raw_pty.h"
 #include "sim_process.h"
 
 namespace {
@@ -18,15 +17,7 @@ namespace {
 // The panel's end of the line, opened raw as a serial program opens it.
 class RawLine {
 public:
-    explicit RawLine(const QString &path) {
-        fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios attributes{};
-        if (fd_ >= 0 && tcgetattr(fd_, &attributes) == 0) {
-            cfmakeraw(&attributes);
-            cfsetspeed(&attributes, B19200);
-            tcsetattr(fd_, TCSANOW, &attributes);
-        }
-    }
+    explicit RawLine(const QString &path) : fd_(mv70::pty::openRawDevice(path.toLocal8Bit().toStdString(), 19200)) {}
     ~RawLine() {
         if (fd_ >= 0)
             ::close(fd_);

@@ -19,6 +19,7 @@ void TestTrace::tokens_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("trace");
 
+    // clang-format off
     QTest::newRow("empty") << QString() << " ";
     QTest::newRow("power on") << "C00\r" << " C 0 0 CR ";
     QTest::newRow("reply 00") << "00\r" << " 0 0 CR ";
@@ -35,6 +36,7 @@ void TestTrace::tokens_data() {
     QTest::newRow("latin-1 byte") << QString(QChar(0xFF)) << " ? ";
     QTest::newRow("non-BMP is two units") << QString::fromUtf8("\xF0\x9F\x98\x80") << " ? ? ";
     QTest::newRow("markup stays text") << "<b>" << " < b > ";
+    // clang-format on
 }
 
 void TestTrace::tokens() {

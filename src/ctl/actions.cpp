@@ -39,8 +39,8 @@ QList<Action> allActions() {
         const int replyWindow =
             button.arrow ? arrowTiming(0).value_or(kStartTiming).replyWindow : button.timing.replyWindow;
         const int period = button.arrow ? startInterval("Timer1") : button.repeatPeriod;
-        actions.append({fromView(button.action), QStringView(button.code()).toString(), ActionKind::Hold,
-                        replyWindow, period});
+        actions.append(
+            {fromView(button.action), QStringView(button.code()).toString(), ActionKind::Hold, replyWindow, period});
     }
     for (const QueryName &query : knownQueries())
         actions.append({fromView(query.action), QStringView(query.code).toString(), ActionKind::Query,
@@ -85,26 +85,25 @@ QStringList actionList() {
 }
 
 QString usage() {
-    return QStringLiteral(
-               "usage: mv70-ctl [--port DEVICE]... [--speed 19200|9600] [--json] [--log FILE]\n"
-               "                [--wait-for READING [--timeout S]] ACTION\n"
-               "\n"
-               "Runs one action on the projector at each port (all at once) and prints its\n"
-               "answer: the reading as the panel's STATUS line shows it, \"acknowledged\",\n"
-               "or else the received characters as the RXD line shows them.\n"
-               "\n"
-               "  --port DEVICE      a port; may be given many times (default: %1)\n"
-               "  --speed BPS        19200 (default) or 9600\n"
-               "  --steps N          sends of a press-and-hold action, at its repeat period\n"
-               "  --wait-for READING then query the status until it reads READING\n"
-               "  --timeout S        give up waiting after S seconds (default 60)\n"
-               "  --json             one JSON object per port\n"
-               "  --log FILE         append every transmit and receive to FILE\n"
-               "\n"
-               "Exit status: 0 answered, 1 no reply in time, 2 usage error, 3 port error;\n"
-               "with several ports the worst of them.\n"
-               "\n"
-               "Actions:\n")
+    return QStringLiteral("usage: mv70-ctl [--port DEVICE]... [--speed 19200|9600] [--json] [--log FILE]\n"
+                          "                [--wait-for READING [--timeout S]] ACTION\n"
+                          "\n"
+                          "Runs one action on the projector at each port (all at once) and prints its\n"
+                          "answer: the reading as the panel's STATUS line shows it, \"acknowledged\",\n"
+                          "or else the received characters as the RXD line shows them.\n"
+                          "\n"
+                          "  --port DEVICE      a port; may be given many times (default: %1)\n"
+                          "  --speed BPS        19200 (default) or 9600\n"
+                          "  --steps N          sends of a press-and-hold action, at its repeat period\n"
+                          "  --wait-for READING then query the status until it reads READING\n"
+                          "  --timeout S        give up waiting after S seconds (default 60)\n"
+                          "  --json             one JSON object per port\n"
+                          "  --log FILE         append every transmit and receive to FILE\n"
+                          "\n"
+                          "Exit status: 0 answered, 1 no reply in time, 2 usage error, 3 port error;\n"
+                          "with several ports the worst of them.\n"
+                          "\n"
+                          "Actions:\n")
                .arg(serial::MSComm::devicePath(serial::kStartPort))
          + actionList().join(u'\n') + u'\n';
 }

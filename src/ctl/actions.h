@@ -15,8 +15,8 @@ namespace mv70::ctl {
 enum class ActionKind { OneShot, Hold, Query, Send };
 
 struct Action {
-    QString words;         // as named on the command line: "power on"
-    QString code;          // what is sent, without the carriage return
+    QString words;  // as named on the command line: "power on"
+    QString code;   // what is sent, without the carriage return
     ActionKind kind = ActionKind::OneShot;
     int replyWindow = 0;   // ms after the last send
     int repeatPeriod = 0;  // ms between the steps of a press-and-hold action
@@ -33,13 +33,13 @@ std::optional<Action> findAction(const QStringList &words);
 QStringList actionList();
 
 struct Options {
-    QStringList ports;                  // devices, in the order given
-    QString settings;                   // "19200,N,8,1" or "9600,N,8,1"
+    QStringList ports;  // devices, in the order given
+    QString settings;   // "19200,N,8,1" or "9600,N,8,1"
     Action action;
-    int steps = 1;                      // sends of a press-and-hold action
+    int steps = 1;  // sends of a press-and-hold action
     bool json = false;
-    QString waitFor;                    // a reading to wait for; empty: none
-    int timeoutMs = 60000;              // for waitFor
+    QString waitFor;        // a reading to wait for; empty: none
+    int timeoutMs = 60000;  // for waitFor
     QString logPath;
     bool help = false;
 };

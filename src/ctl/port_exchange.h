@@ -22,14 +22,14 @@ enum ExitStatus { kAnswered = 0, kNoReply = 1, kUsageError = 2, kPortError = 3 }
 
 struct PortResult {
     QString port;
-    QString command;     // the action's code
-    QByteArray sent;     // every byte sent
-    QByteArray reply;    // every byte received (the newest kReplyLimit)
-    QString trace;       // the receive trace of the last reply, as the RXD line shows it
-    QString reading;     // the answer printed: the STATUS line's text trimmed, "acknowledged", or the trace
-    qint64 ms = 0;       // from the start of this port's part to its end
+    QString command;   // the action's code
+    QByteArray sent;   // every byte sent
+    QByteArray reply;  // every byte received (the newest kReplyLimit)
+    QString trace;     // the receive trace of the last reply, as the RXD line shows it
+    QString reading;   // the answer printed: the STATUS line's text trimmed, "acknowledged", or the trace
+    qint64 ms = 0;     // from the start of this port's part to its end
     int status = kNoReply;
-    QString error;       // why, when status is not kAnswered
+    QString error;  // why, when status is not kAnswered
 };
 
 class PortExchange : public QObject {
@@ -64,12 +64,12 @@ private:
     ExchangeLog *log_;
     serial::MSComm comm_;
     QElapsedTimer clock_;
-    QTimer stepTimer_;      // the repeat of a press-and-hold action
-    QTimer replyTimer_;     // the reply window of the last send
-    QTimer pollTimer_;      // the pace of the status queries while waiting
-    QTimer deadline_;       // the end of the wait
-    QString lastCommand_;   // the whole text of the last send, CR included
-    QString sinceSend_;     // received since the last send
+    QTimer stepTimer_;     // the repeat of a press-and-hold action
+    QTimer replyTimer_;    // the reply window of the last send
+    QTimer pollTimer_;     // the pace of the status queries while waiting
+    QTimer deadline_;      // the end of the wait
+    QString lastCommand_;  // the whole text of the last send, CR included
+    QString sinceSend_;    // received since the last send
     IncrementalTrace rxTrace_;
     int stepsLeft_ = 0;
     bool inFlight_ = false;  // a send whose reply is still awaited

@@ -82,7 +82,8 @@ int run(const Options &options, QTextStream &out, QTextStream &err) {
 int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err) {
     const std::variant<Options, QString> parsed = parseArguments(arguments);
     if (const QString *problem = std::get_if<QString>(&parsed)) {
-        err << "mv70-ctl: " << *problem << "\n" << "Try 'mv70-ctl --help'." << Qt::endl;
+        err << "mv70-ctl: " << *problem << "\n"
+            << "Try 'mv70-ctl --help'." << Qt::endl;
         return kUsageError;
     }
     const Options &options = std::get<Options>(parsed);

@@ -88,8 +88,8 @@ ExchangeLog::~ExchangeLog() {
     writer_.join();
 }
 
-QByteArray ExchangeLog::formatLine(const QDateTime &time, QStringView port, QStringView device,
-                                   Direction direction, QStringView trace, QStringView reading) {
+QByteArray ExchangeLog::formatLine(const QDateTime &time, QStringView port, QStringView device, Direction direction,
+                                   QStringView trace, QStringView reading) {
     return lineOf(stamp(time), port, device, direction == Direction::Transmit ? "TX" : "RX", trace, reading);
 }
 
@@ -162,11 +162,10 @@ void ExchangeLog::writerLoop() {
                             event.direction == Direction::Transmit ? "TX" : "RX", renderTrace(event.text), reading);
         }
         if (dropped > 0)
-            chunk += lineOf(stamp(QDateTime::currentDateTime()), u"-", u"-", "--",
-                            QStringLiteral("%1 lines not logged: the file was not written fast enough").arg(dropped),
-                            {});
-        if (failure.isEmpty() && !chunk.isEmpty()
-            && (file.write(chunk) != chunk.size() || !file.flush()))
+            chunk +=
+                lineOf(stamp(QDateTime::currentDateTime()), u"-", u"-", "--",
+                       QStringLiteral("%1 lines not logged: the file was not written fast enough").arg(dropped), {});
+        if (failure.isEmpty() && !chunk.isEmpty() && (file.write(chunk) != chunk.size() || !file.flush()))
             failure = QStringLiteral("log %1: %2").arg(path_, file.errorString());
 
         lock.lock();
@@ -181,7 +180,8 @@ void ExchangeLog::writerLoop() {
         if (newFailure) {
             // Raised on the log's own thread, once whoever made it has had
             // the chance to connect.
-            QMetaObject::invokeMethod(this, [this, failure] { emit failed(failure); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, failure] { emit failed(failure); }, Qt::QueuedConnection);
         }
         if (stop || !failure_.isEmpty())
             break;

@@ -61,8 +61,8 @@ public:
     QString failure() const;
 
     // One line of the log, line feed included.
-    static QByteArray formatLine(const QDateTime &time, QStringView port, QStringView device,
-                                 Direction direction, QStringView trace, QStringView reading);
+    static QByteArray formatLine(const QDateTime &time, QStringView port, QStringView device, Direction direction,
+                                 QStringView trace, QStringView reading);
 
 signals:
     // Raised once, on the thread the log belongs to, from its event loop.
@@ -83,7 +83,7 @@ private:
     std::vector<Event> pending_;
     qsizetype pendingBytes_ = 0;  // what the waiting events will take in the file, about
     qint64 dropped_ = 0;
-    quint64 added_ = 0;    // lines handed over so far
+    quint64 added_ = 0;  // lines handed over so far
     quint64 writtenUpTo_ = 0;
     bool flushWanted_ = false;
     bool stopping_ = false;

@@ -17,6 +17,7 @@ struct CodeText {
     const char16_t *text;  // the STATUS line
 };
 
+// clang-format off
 // "CR0": operating status.
 constexpr CodeText kStatusTable[] = {
     {u" 0 0", u" Power ON"},
@@ -94,6 +95,7 @@ const Query kQueries[] = {
     {u"CR PRESSURE", "pressure", ReadingKind::Pressure, 0, {}},
     {u"CR7", "lamp-mode", ReadingKind::Tabled, 4, kLampModeTable},
 };
+// clang-format on
 
 bool matchesKey(QStringView lastCommand, QStringView prefix, QStringView query) {
     // The key is the prefix, the query and one carriage return, compared exactly.

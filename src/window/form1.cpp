@@ -9,6 +9,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <vector>
 
@@ -43,6 +44,12 @@ QPoint insideArea(QRect outer, const QRect &area) {
 }
 
 bool takesFocus(Kind kind) { return kind == Kind::Button || kind == Kind::Option || kind == Kind::TextBox; }
+
+// The window's timers in the order of their rows in kTimers.
+std::array<QTimer *, kTimers.size()> timersOf(Form1 &form) {
+    static_assert(kTimers.size() == 4, "one row per timer of the window");
+    return {&form.Timer1, &form.Timer2, &form.Timer3, &form.Timer4};
+}
 
 // The data-view button's captions, each with what it does for assistive
 // technology.
@@ -88,11 +95,11 @@ Form1::Form1(QWidget *parent) : QWidget(parent) {
     setFont(fontFor(kFormFont));
     setClientHeight(FullHeight.client);  // as designed; start-up shrinks it
 
-    for (QTimer *timer : {&Timer1, &Timer2, &Timer3, &Timer4}) {
-        const auto index = static_cast<std::size_t>(timer - &Timer1);
-        timer->setObjectName(QString::fromUtf8(kTimers[index].name));
-        timer->setInterval(kTimers[index].interval);
-        timer->setTimerType(Qt::PreciseTimer);
+    const auto timers = timersOf(*this);
+    for (std::size_t index = 0; index < timers.size(); ++index) {
+        timers[index]->setObjectName(QString::fromUtf8(kTimers[index].name));
+        timers[index]->setInterval(kTimers[index].interval);
+        timers[index]->setTimerType(Qt::PreciseTimer);
     }
 
     showWarning = [this](const QString &description) {
@@ -356,7 +363,7 @@ void Form1::endLostHold() {
 }
 
 void Form1::stopEverything() {
-    for (QTimer *timer : {&Timer1, &Timer2, &Timer3, &Timer4})
+    for (QTimer *timer : timersOf(*this))
         timer->stop();
     MSComm1.blockSignals(true);  // pending serial events are dropped
 }

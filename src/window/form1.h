@@ -2,11 +2,11 @@
 // Form1: the operator's window, its controls, timers and serial component,
 // and the controller state all its handlers share. The handlers are defined
 // beside the part of the program they belong to:
-//   protocol/transaction.cpp    Hyouji and the reply timers
-//   commands/command_handlers.cpp  buttons that send, the repeat, SEND and CLS
-//   serial/port_choice.cpp      port and speed choice, the receive event
-//   window/form1.cpp            start-up, heights, hidden bands, COM, END
-//   protocol/exchange_logging.cpp  the exchange log (MV70_LOG)
+//   protocol/form1_transaction.cpp  Hyouji and the reply timers
+//   protocol/form1_exchange_log.cpp the exchange log (MV70_LOG)
+//   commands/form1_commands.cpp     buttons that send, the repeat, SEND and CLS
+//   serial/form1_ports.cpp          port and speed choice, the receive event
+//   window/form1.cpp                start-up, heights, hidden bands, COM, END
 
 #include <QFrame>
 #include <QHash>

@@ -5,6 +5,7 @@
 namespace mv70::window {
 
 // Containers come before what they hold.
+// clang-format off
 const std::array<ControlSpec, 96> kControls = {{
     // name, kind, parent, caption, meaning, left, top, width, height, back, text, font, alignment, sunken, tab, visible, marked
     {"Frame1", Kind::Frame, nullptr, "", "POWER", 120, 240, 1695, 975, 0xC0C0C0, 0x000000, kNoFont, Align::Left, false, 0, true, false},
@@ -104,6 +105,7 @@ const std::array<ControlSpec, 96> kControls = {{
     {"Command95", Kind::Button, "Frame15", "SEND", "Send typed command", 5760, 240, 735, 255, 0xC0FFC0, 0x000000, {Face::Gothic, 9, true}, Align::Left, false, 87, true, false},
     {"Command96", Kind::Button, "Frame15", "CLS", "Clear typed command", 6480, 240, 615, 255, 0xFFC0C0, 0x000000, {Face::Gothic, 9, true}, Align::Left, false, 88, true, false},
 }};
+// clang-format on
 
 const std::array<LineSpec, 12> kLines = {{
     {"Line1", 1080, 2400, 1080, 2880},

@@ -10,27 +10,32 @@
 #include "pty_peer.h"
 #include "window/form1.h"
 
-struct FormOnPty {
-    PtyPeer com1;
-    PtyPeer com2;
+// The window started as the program starts it, its ports pointed at the
+// given devices through the environment as an operator points them (an
+// empty path leaves that port's default). Warnings are collected instead of
+// shown. The benchmark starts its window with this too, on its own peer.
+struct FormOnPorts {
     std::unique_ptr<mv70::Form1> form;
     QStringList warnings;
 
-    explicit FormOnPty(bool load = true) {
-        qputenv("MV70_COM1", com1.path().toLocal8Bit());
-        qputenv("MV70_COM2", com2.path().toLocal8Bit());
-        form = std::make_unique<mv70::Form1>();
-        form->showWarning = [this](const QString &description) { warnings << description; };
-        if (load)
-            form->Form_Load();
-    }
-    ~FormOnPty() {
-        form.reset();
-        qunsetenv("MV70_COM1");
-        qunsetenv("MV70_COM2");
-    }
+    FormOnPorts(const QString &com1, const QString &com2, bool load = true);
+    ~FormOnPorts();
+    FormOnPorts(const FormOnPorts &) = delete;
+    FormOnPorts &operator=(const FormOnPorts &) = delete;
+
     mv70::Form1 &operator*() { return *form; }
     mv70::Form1 *operator->() { return form.get(); }
+};
+
+// The two peers come first, so that they are open before the window starts
+// and still open when it has gone.
+struct PtyPeerPair {
+    PtyPeer com1;
+    PtyPeer com2;
+};
+
+struct FormOnPty : PtyPeerPair, FormOnPorts {
+    explicit FormOnPty(bool load = true) : FormOnPorts(com1.path(), com2.path(), load) {}
 
     // A command sent last, to prove what went before it.
     QByteArray sendMarkerAndRead(PtyPeer &peer) {

@@ -1,42 +1,29 @@
 #include "pty_peer.h"
 
 #include <QDeadlineTimer>
-#include <QtTest>
+#include <QCoreApplication>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 PtyPeer::PtyPeer() {
-    char name[256] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+    if (!pty_.open())
         qFatal("openpty failed: %s", strerror(errno));
-    termios raw{};
-    tcgetattr(master_, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master_, TCSANOW, &raw);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    path_ = QString::fromLocal8Bit(name);
+    path_ = QString::fromStdString(pty_.path());
 }
 
-PtyPeer::~PtyPeer() {
-    if (master_ >= 0)
-        ::close(master_);
-    if (slave_ >= 0)
-        ::close(slave_);
-}
+PtyPeer::~PtyPeer() = default;
 
 QByteArray PtyPeer::read(qsizetype count, int timeoutMs) {
     QByteArray bytes;
     const QDeadlineTimer deadline(timeoutMs);
     while (bytes.size() < count && !deadline.hasExpired()) {
-        pollfd fd{master_, POLLIN, 0};
+        pollfd fd{pty_.master(), POLLIN, 0};
         if (::poll(&fd, 1, 20) > 0 && (fd.revents & POLLIN)) {
             char buffer[4096];
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
             if (n > 0)
                 bytes.append(buffer, n);
         }
@@ -58,7 +45,7 @@ QByteArray PtyPeer::readAvailable() {
     QByteArray bytes;
     char buffer[4096];
     ssize_t n = 0;
-    while ((n = ::read(master_, buffer, sizeof buffer)) > 0)
+    while ((n = ::read(pty_.master(), buffer, sizeof buffer)) > 0)
         bytes.append(buffer, n);
     return bytes;
 }
@@ -66,7 +53,7 @@ QByteArray PtyPeer::readAvailable() {
 void PtyPeer::write(const QByteArray &bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t n = ::write(pty_.master(), bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n > 0) {
             done += n;
         } else if (errno == EAGAIN) {
@@ -77,23 +64,11 @@ void PtyPeer::write(const QByteArray &bytes) {
     }
 }
 
-void PtyPeer::hangUp() {
-    if (master_ >= 0)
-        ::close(master_);
-    master_ = -1;
-    if (slave_ >= 0)
-        ::close(slave_);
-    slave_ = -1;
-}
+void PtyPeer::hangUp() { pty_.close(); }
 
 int PtyPeer::baudRate() const {
     termios attributes{};
-    if (slave_ < 0 || tcgetattr(slave_, &attributes) != 0)
+    if (pty_.slave() < 0 || tcgetattr(pty_.slave(), &attributes) != 0)
         return 0;
-    switch (cfgetospeed(&attributes)) {
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    default: return 0;
-    }
+    return mv70::pty::bitsPerSecondOf(cfgetospeed(&attributes));
 }

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "pty/raw_pty.h"
+
 class PtyPeer {
 public:
     PtyPeer();
@@ -30,7 +32,6 @@ public:
     void hangUp();
 
 private:
-    int master_ = -1;
-    int slave_ = -1;  // held open so that the line stays up between the program's openings
+    mv70::pty::RawPty pty_;
     QString path_;
 };
