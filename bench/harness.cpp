@@ -4,7 +4,7 @@
 // with "GOAL|" carry one goal each for the summary: id|goal|measured|verdict.
 //
 //   mv70-bench press|repeat|reply|network|cost-idle|cost-hold [--seconds S] [--samples N]
-//   mv70-bench cost-stream [--compact] [--seconds S]
+//   mv70-bench cost-stream [--compact] [--seconds S] [--log FILE]
 //   mv70-bench startup --probe PATH [--runs N]
 //   mv70-bench smoke            a few seconds of everything, for the test suite
 //
@@ -70,7 +70,7 @@ const Scenario kScenarios[] = {
      [](const Arguments &a, bool smoke) { costIdle(smoke ? 1 : a.number("--seconds", 30)); }},
     {"cost-hold", "[--seconds S]", nullptr,
      [](const Arguments &a, bool smoke) { costHold(smoke ? 1 : a.number("--seconds", 30)); }},
-    {"cost-stream", "[--compact] [--seconds S]", nullptr,
+    {"cost-stream", "[--compact] [--seconds S] [--log FILE]", nullptr,
      [](const Arguments &a, bool smoke) {
          costStream(smoke ? 2 : a.number("--seconds", 30), smoke || !a.flag("--compact"));
      }},
@@ -96,6 +96,9 @@ int main(int argc, char *argv[]) {
     const QStringList args = QApplication::arguments();
     const QString name = args.value(1);
     const Arguments arguments{args.mid(2)};
+    // The exchange log on, to measure what it costs (MV70_LOG, as for the program).
+    if (const qsizetype at = args.indexOf(QStringLiteral("--log")); at >= 0 && at + 1 < args.size())
+        qputenv("MV70_LOG", args[at + 1].toLocal8Bit());
 
     if (name == u"smoke") {
         for (const Scenario &scenario : kScenarios)

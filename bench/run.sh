@@ -7,15 +7,15 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" xvfb valgrind
 
-seconds=30 repeat_seconds=10 press_samples=100 reply_samples=30 startup_runs=20
+seconds=30 repeat_seconds=10 press_samples=100 reply_samples=30 startup_runs=20 ctl_runs=30
 if [ "${1:-}" = "--quick" ]; then
-    seconds=3 repeat_seconds=2 press_samples=10 reply_samples=5 startup_runs=4
+    seconds=3 repeat_seconds=2 press_samples=10 reply_samples=5 startup_runs=4 ctl_runs=6
 fi
 
 build=build/bench-release
 echo "Building the benchmark (Release) in $build ..." >&2
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build" --parallel 2 --target mv70-bench mv70-startup-probe bench_trace >/dev/null
+cmake --build "$build" --parallel 2 --target mv70-bench mv70-startup-probe bench_trace mv70-ctl-bench >/dev/null
 bin="$build/bench"
 
 work=$(mktemp -d)
@@ -68,6 +68,16 @@ run cost-hold "$bin/mv70-bench" cost-hold --seconds "$seconds"
 run cost-stream "$bin/mv70-bench" cost-stream --seconds "$seconds"
 run cost-stream-compact "$bin/mv70-bench" cost-stream --compact --seconds "$seconds"
 run cost-stream-a11y bench/with_a11y_client.sh "$bin/mv70-bench" cost-stream --seconds "$seconds"
+# The same stream with the exchange log on: one line per receive event.
+logged_stream() {
+    "$bin/mv70-bench" cost-stream --seconds "$seconds" --log "$work/exchanges.log" \
+        | sed -e 's/^## Cost: continuous stream at 19200 bit\/s/&, exchange log on (MV70_LOG)/' \
+              -e 's/^GOAL|Cost under a stream|/GOAL|Cost under a stream, exchange log on|/'
+    echo "The log file took $(wc -l <"$work/exchanges.log") lines, $(du -h "$work/exchanges.log" | cut -f1)."
+    echo
+}
+run cost-stream-log logged_stream
+run ctl "$bin/mv70-ctl-bench" --runs "$ctl_runs"
 
 # Rendering and decoding: wall-clock time, then instruction counts under callgrind.
 echo "Running the trace and decoder benchmarks ..." >&2

@@ -13,8 +13,10 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${WORK_DIR}/prefix")
-foreach(installed bin/mv70-control bin/mv70-sim share/applications/mv70-control.desktop
-                  share/icons/hicolor/64x64/apps/mv70-control.png)
+foreach(installed bin/mv70-control bin/mv70-ctl bin/mv70-sim share/applications/mv70-control.desktop
+                  share/icons/hicolor/64x64/apps/mv70-control.png share/man/man1/mv70-control.1.gz
+                  share/man/man1/mv70-ctl.1.gz share/man/man1/mv70-sim.1.gz
+                  share/doc/mv70-control/docs/automation.md)
   if(NOT EXISTS "${WORK_DIR}/prefix/${installed}")
     message(FATAL_ERROR "cmake --install did not install ${installed}")
   endif()
@@ -41,8 +43,11 @@ foreach(dependency libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 fonts
   endif()
 endforeach()
 run(dpkg-deb --contents ${packages})
-foreach(packed ./usr/bin/mv70-control ./usr/bin/mv70-sim ./usr/share/applications/mv70-control.desktop
-               ./usr/share/icons/hicolor/64x64/apps/mv70-control.png)
+foreach(packed ./usr/bin/mv70-control ./usr/bin/mv70-ctl ./usr/bin/mv70-sim
+               ./usr/share/applications/mv70-control.desktop
+               ./usr/share/icons/hicolor/64x64/apps/mv70-control.png ./usr/share/man/man1/mv70-control.1.gz
+               ./usr/share/man/man1/mv70-ctl.1.gz ./usr/share/man/man1/mv70-sim.1.gz
+               ./usr/share/doc/mv70-control/docs/automation.md)
   string(FIND "${output}" " ${packed}\n" found)
   if(found EQUAL -1)
     message(FATAL_ERROR "the package lacks ${packed}:\n${output}")

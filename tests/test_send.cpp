@@ -5,6 +5,7 @@
 
 #include "form_fixture.h"
 #include "protocol/trace.h"
+#include "window/layout.h"
 
 using namespace mv70;
 
@@ -34,7 +35,7 @@ void TestSend::everyOneShotButtonSendsItsCode() {
     FormOnPty f;
     auto *widget = qobject_cast<QPushButton *>(f->control(button.control));
     QVERIFY(widget);
-    QCOMPARE(widget->text(), QStringView(button.caption).toString());
+    QCOMPARE(widget->text(), QString::fromUtf8(window::findControl(button.control)->caption));
 
     widget->click();
 

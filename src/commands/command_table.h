@@ -1,6 +1,7 @@
 #pragma once
 // Every button that sends a command, and what it sends. A button and its
-// command are one row here; where the button sits is the window's business.
+// command are one row here; where the button sits and its caption are the
+// window's business. The action column names the row for mv70-ctl.
 
 #include <QStringView>
 #include <QtGlobal>
@@ -8,6 +9,8 @@
 #include <array>
 #include <optional>
 #include <string_view>
+
+#include "protocol/timers.h"
 
 namespace mv70 {
 
@@ -17,7 +20,8 @@ struct ReplyTiming {
     int displayHold;
 };
 
-inline constexpr ReplyTiming kStartTiming{500, 1000};    // at start, and after every release
+// At start, and after every release: the timers' start intervals.
+inline constexpr ReplyTiming kStartTiming{startInterval("Timer2"), startInterval("Timer4")};
 inline constexpr ReplyTiming kImageTiming{2000, 2500};   // picture modes and SEND
 inline constexpr ReplyTiming kSignalTiming{5000, 5500};  // signal types
 
@@ -30,66 +34,67 @@ enum class OneShotKind {
     MenuEntry,  // issue the code, then prepare the arrows: Timer1 200 ms, ArrowSpeedMode 1
 };
 
-inline constexpr int kMenuEntryRepeatPeriod = 200;
+// The arrows' repeat after a menu entry: Timer1's start interval.
+inline constexpr int kMenuEntryRepeatPeriod = startInterval("Timer1");
 
 struct OneShotButton {
-    std::string_view control;
-    std::u16string_view caption;
+    std::string_view control;  // its caption is the layout's
+    std::string_view action;   // mv70-ctl's words; "" for a query, which the decoder names
     std::u16string_view code;
     OneShotKind kind;
 };
 
 inline constexpr std::array kOneShotButtons = {
     // POWER
-    OneShotButton{"Command17", u"ON", u"C00", OneShotKind::Plain},
-    OneShotButton{"Command18", u"OFF", u"C01", OneShotKind::Plain},
+    OneShotButton{"Command17", "power on", u"C00", OneShotKind::Plain},
+    OneShotButton{"Command18", "power off", u"C01", OneShotKind::Plain},
     // INPUT MODE SET
-    OneShotButton{"Command27", u"PC1", u"C05", OneShotKind::Plain},
-    OneShotButton{"Command28", u"PC2", u"C06", OneShotKind::Plain},
-    OneShotButton{"Command29", u"Video", u"C07", OneShotKind::Plain},
+    OneShotButton{"Command27", "input pc1", u"C05", OneShotKind::Plain},
+    OneShotButton{"Command28", "input pc2", u"C06", OneShotKind::Plain},
+    OneShotButton{"Command29", "input video", u"C07", OneShotKind::Plain},
     // SOUND MUTE
-    OneShotButton{"Command19", u"ON", u"C0B", OneShotKind::Plain},
-    OneShotButton{"Command20", u"OFF", u"C0C", OneShotKind::Plain},
+    OneShotButton{"Command19", "sound-mute on", u"C0B", OneShotKind::Plain},
+    OneShotButton{"Command20", "sound-mute off", u"C0C", OneShotKind::Plain},
     // NO SHOW
-    OneShotButton{"Command21", u"ON", u"C0D", OneShotKind::Plain},
-    OneShotButton{"Command22", u"OFF", u"C0E", OneShotKind::Plain},
+    OneShotButton{"Command21", "no-show on", u"C0D", OneShotKind::Plain},
+    OneShotButton{"Command22", "no-show off", u"C0E", OneShotKind::Plain},
     // AV Size
-    OneShotButton{"Command31", u"Regular", u"C0F", OneShotKind::Plain},
-    OneShotButton{"Command32", u"Wide", u"C10", OneShotKind::Plain},
+    OneShotButton{"Command31", "size regular", u"C0F", OneShotKind::Plain},
+    OneShotButton{"Command32", "size wide", u"C10", OneShotKind::Plain},
     // MENU
-    OneShotButton{"Command23", u"ON", u"C1C", OneShotKind::MenuEntry},
-    OneShotButton{"Command24", u"OFF", u"C1D", OneShotKind::Plain},
+    OneShotButton{"Command23", "menu on", u"C1C", OneShotKind::MenuEntry},
+    OneShotButton{"Command24", "menu off", u"C1D", OneShotKind::Plain},
     // FREEZE
-    OneShotButton{"Command25", u"ON", u"C43", OneShotKind::Plain},
-    OneShotButton{"Command26", u"OFF", u"C44", OneShotKind::Plain},
+    OneShotButton{"Command25", "freeze on", u"C43", OneShotKind::Plain},
+    OneShotButton{"Command26", "freeze off", u"C44", OneShotKind::Plain},
     // picture-mode grid, rows top to bottom
-    OneShotButton{"Command4", u"STAND", u"C11", OneShotKind::Image},
-    OneShotButton{"Command10", u"REAL", u"C12", OneShotKind::Image},
-    OneShotButton{"Command11", u"CINEMA", u"C13", OneShotKind::Image},
-    OneShotButton{"Command39", u"IMAGE1", u"C14", OneShotKind::Image},
-    OneShotButton{"Command40", u"IMAGE2", u"C15", OneShotKind::Image},
-    OneShotButton{"Command41", u"IMAGE3", u"C16", OneShotKind::Image},
-    OneShotButton{"Command42", u"IMAGE4", u"C17", OneShotKind::Image},
-    OneShotButton{"Command12", u"B.Board", u"C18", OneShotKind::Image},
-    OneShotButton{"Command37", u"Dynamic", u"C19", OneShotKind::Image},
+    OneShotButton{"Command4", "picture stand", u"C11", OneShotKind::Image},
+    OneShotButton{"Command10", "picture real", u"C12", OneShotKind::Image},
+    OneShotButton{"Command11", "picture cinema", u"C13", OneShotKind::Image},
+    OneShotButton{"Command39", "picture image1", u"C14", OneShotKind::Image},
+    OneShotButton{"Command40", "picture image2", u"C15", OneShotKind::Image},
+    OneShotButton{"Command41", "picture image3", u"C16", OneShotKind::Image},
+    OneShotButton{"Command42", "picture image4", u"C17", OneShotKind::Image},
+    OneShotButton{"Command12", "picture b.board", u"C18", OneShotKind::Image},
+    OneShotButton{"Command37", "picture dynamic", u"C19", OneShotKind::Image},
     // right-hand column
-    OneShotButton{"Command13", u"A-IMAGE", u"C89", OneShotKind::MenuEntry},
-    OneShotButton{"Command30", u"IMAGE", u"C27", OneShotKind::Plain},
-    OneShotButton{"Command14", u"P-TIMER", u"C8A", OneShotKind::Plain},
-    OneShotButton{"Command3", u"DISPLAY CLEAR", u"C1E", OneShotKind::Plain},
-    // query buttons of the data band
-    OneShotButton{"Command44", u"STATUS", u"CR0", OneShotKind::Plain},
-    OneShotButton{"Command45", u"MODE", u"CR1", OneShotKind::Plain},
-    OneShotButton{"Command46", u"L-TIME", u"CR3", OneShotKind::Plain},
-    OneShotButton{"Command47", u"SETTING", u"CR4", OneShotKind::Plain},
-    OneShotButton{"Command54", u"TEMP", u"CR6", OneShotKind::Plain},
+    OneShotButton{"Command13", "a-image", u"C89", OneShotKind::MenuEntry},
+    OneShotButton{"Command30", "image", u"C27", OneShotKind::Plain},
+    OneShotButton{"Command14", "p-timer", u"C8A", OneShotKind::Plain},
+    OneShotButton{"Command3", "display-clear", u"C1E", OneShotKind::Plain},
+    // query buttons of the data band: mv70-ctl takes their names from the decoder
+    OneShotButton{"Command44", "", u"CR0", OneShotKind::Plain},
+    OneShotButton{"Command45", "", u"CR1", OneShotKind::Plain},
+    OneShotButton{"Command46", "", u"CR3", OneShotKind::Plain},
+    OneShotButton{"Command47", "", u"CR4", OneShotKind::Plain},
+    OneShotButton{"Command54", "", u"CR6", OneShotKind::Plain},
     // service band
-    OneShotButton{"Command36", u"C02", u"C02", OneShotKind::Plain},
-    OneShotButton{"Command64", u"RGB", u"C50", OneShotKind::Signal},        // PC1
-    OneShotButton{"Command65", u"SCART RGB", u"C51", OneShotKind::Signal},  // PC1
-    OneShotButton{"Command66", u"Component", u"C54", OneShotKind::Signal},  // PC1
-    OneShotButton{"Command72", u"RGB", u"CF INPUT COMPUTER2 ANALOG", OneShotKind::Signal},  // PC2
-    OneShotButton{"Command82", u"Video", u"CF INPUT VIDEO VIDEO", OneShotKind::Signal},     // Video
+    OneShotButton{"Command36", "c02", u"C02", OneShotKind::Plain},
+    OneShotButton{"Command64", "signal pc1-rgb", u"C50", OneShotKind::Signal},
+    OneShotButton{"Command65", "signal pc1-scart-rgb", u"C51", OneShotKind::Signal},
+    OneShotButton{"Command66", "signal pc1-component", u"C54", OneShotKind::Signal},
+    OneShotButton{"Command72", "signal pc2-rgb", u"CF INPUT COMPUTER2 ANALOG", OneShotKind::Signal},
+    OneShotButton{"Command82", "signal video", u"CF INPUT VIDEO VIDEO", OneShotKind::Signal},
 };
 static_assert(kOneShotButtons.size() == 39);
 
@@ -107,30 +112,32 @@ inline constexpr std::array<std::u16string_view, 25> kRepeatCodes = {
 std::optional<std::u16string_view> repeatCodeText(quint8 repeatCode);
 
 struct HoldButton {
-    std::string_view control;
-    std::u16string_view caption;
-    quint8 repeatCode;
-    std::u16string_view code;  // the repeat table's code for repeatCode
+    std::string_view control;  // its caption is the layout's
+    std::string_view action;   // mv70-ctl's words
+    quint8 repeatCode;         // the row of the repeat table: the code it sends
     bool arrow;                // arrows take their timing from ArrowSpeedMode
     int repeatPeriod;          // Timer1 interval set at the press (not for arrows)
     ReplyTiming timing;        // set just after the first send (not for arrows)
     bool dZoomRelease;         // release also sets Timer1 to 5 ms and ArrowSpeedMode to 3
+
+    // What the press sends: the same code as every repeat tick.
+    constexpr std::u16string_view code() const { return kRepeatCodes[repeatCode]; }
 };
 
 inline constexpr std::array kHoldButtons = {
-    HoldButton{"Command1", u"+", 1, u"C09", false, 250, {200, 245}, false},   // VOL
-    HoldButton{"Command2", u"-", 2, u"C0A", false, 250, {200, 245}, false},   // VOL
-    HoldButton{"Command15", u"+", 7, u"C20", false, 50, {25, 25}, false},     // Brightness
-    HoldButton{"Command35", u"-", 8, u"C21", false, 50, {25, 25}, false},     // Brightness
-    HoldButton{"Command48", u"+", 17, u"C30", false, 250, {200, 245}, true},  // D.Zoom
-    HoldButton{"Command49", u"-", 18, u"C31", false, 250, {200, 245}, true},  // D.Zoom
-    HoldButton{"Command50", u"+", 19, u"C8E", false, 250, {200, 245}, false}, // Keystone
-    HoldButton{"Command51", u"-", 20, u"C8F", false, 250, {200, 245}, false}, // Keystone
-    HoldButton{"Command6", u"SELECT", 13, u"C3F", false, 500, {200, 245}, false},
-    HoldButton{"Command5", u"↑", 3, u"C3C", true, 0, {}, false},
-    HoldButton{"Command7", u"↓", 4, u"C3D", true, 0, {}, false},
-    HoldButton{"Command9", u"←", 5, u"C3B", true, 0, {}, false},
-    HoldButton{"Command8", u"→", 6, u"C3A", true, 0, {}, false},
+    HoldButton{"Command1", "volume up", 1, false, 250, {200, 245}, false},
+    HoldButton{"Command2", "volume down", 2, false, 250, {200, 245}, false},
+    HoldButton{"Command15", "brightness up", 7, false, 50, {25, 25}, false},
+    HoldButton{"Command35", "brightness down", 8, false, 50, {25, 25}, false},
+    HoldButton{"Command48", "zoom up", 17, false, 250, {200, 245}, true},
+    HoldButton{"Command49", "zoom down", 18, false, 250, {200, 245}, true},
+    HoldButton{"Command50", "keystone up", 19, false, 250, {200, 245}, false},
+    HoldButton{"Command51", "keystone down", 20, false, 250, {200, 245}, false},
+    HoldButton{"Command6", "cursor select", 13, false, 500, {200, 245}, false},
+    HoldButton{"Command5", "cursor up", 3, true, 0, {}, false},
+    HoldButton{"Command7", "cursor down", 4, true, 0, {}, false},
+    HoldButton{"Command9", "cursor left", 5, true, 0, {}, false},
+    HoldButton{"Command8", "cursor right", 6, true, 0, {}, false},
 };
 
 inline constexpr int kDZoomReleaseRepeatPeriod = 5;
@@ -139,14 +146,14 @@ inline constexpr quint8 kDZoomReleaseArrowSpeedMode = 3;
 // Arrow timing by ArrowSpeedMode; other modes leave the intervals alone.
 std::optional<ReplyTiming> arrowTiming(quint8 arrowSpeedMode);
 
-// The code column must agree with the repeat table it mirrors.
-constexpr bool holdCodesAgree() {
+// Every press-and-hold button sends a row of the repeat table.
+constexpr bool holdRowsExist() {
     for (const HoldButton &button : kHoldButtons)
-        if (button.repeatCode >= kRepeatCodes.size() || kRepeatCodes[button.repeatCode] != button.code)
+        if (button.repeatCode == 0 || button.repeatCode >= kRepeatCodes.size())
             return false;
     return true;
 }
-static_assert(holdCodesAgree());
+static_assert(holdRowsExist());
 
 const OneShotButton *findOneShot(std::string_view control);
 const HoldButton *findHold(std::string_view control);

@@ -51,13 +51,13 @@ void Form1::Hold_MouseDown(const HoldButton &button) {
             Timer4.setInterval(timing->displayHold);
         }
         RepeatCode = button.repeatCode;
-        if (!issueCommand(button.code))
+        if (!issueCommand(button.code()))
             return;
         Timer1.start();  // at whatever period the last writer left
         return;
     }
     RepeatCode = button.repeatCode;
-    if (!issueCommand(button.code))
+    if (!issueCommand(button.code()))
         return;
     // After the send: the running reply window and display hold take the
     // new intervals from now.

@@ -21,6 +21,7 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
         RxBuffer.clear();
         // 2, 3. The trace, then the reply window, the flag and the display hold.
         Label11->setText(renderTrace(text));
+        logExchange(kTransmit, text);
         Timer2.start();
         AwaitingReply = 1;
         Timer4.start();
@@ -30,6 +31,7 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
     // 2, 4. The trace of everything received, then the decoder reads it back.
     Label12->setText(rxTrace_.render(text));
     const Reading reading = decodeReply(LastCommand, CommandPrefix, Label12->text(), PressureValue);
+    logExchange(kReceive, text, reading.text);
     switch (reading.outcome) {
     case Reading::Outcome::NoMatch:
         return true;

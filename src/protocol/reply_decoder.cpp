@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <array>
 #include <limits>
 #include <span>
 #include <string>
@@ -76,6 +77,7 @@ enum class ReadingKind { Tabled, LampTime, Temperatures, Unformatted, Pressure }
 
 struct Query {
     const char16_t *text;
+    const char *action;  // mv70-ctl's name for it
     ReadingKind kind;
     qsizetype codeLength;            // tabled readings only
     std::span<const CodeText> table;  // tabled readings only
@@ -83,15 +85,15 @@ struct Query {
 
 // Tested in this order; at most one matches.
 const Query kQueries[] = {
-    {u"CR0", ReadingKind::Tabled, 4, kStatusTable},
-    {u"CR1", ReadingKind::Tabled, 2, kInputTable},
-    {u"CR4", ReadingKind::Tabled, 4, kReversalTable},
-    {u"CR3", ReadingKind::LampTime, 0, {}},
-    {u"CR6", ReadingKind::Temperatures, 0, {}},
-    {u"CRA", ReadingKind::Tabled, 4, kMuteTable},
-    {u"CR9", ReadingKind::Unformatted, 0, {}},
-    {u"CR PRESSURE", ReadingKind::Pressure, 0, {}},
-    {u"CR7", ReadingKind::Tabled, 4, kLampModeTable},
+    {u"CR0", "status", ReadingKind::Tabled, 4, kStatusTable},
+    {u"CR1", "input", ReadingKind::Tabled, 2, kInputTable},
+    {u"CR4", "reversal", ReadingKind::Tabled, 4, kReversalTable},
+    {u"CR3", "lamp-time", ReadingKind::LampTime, 0, {}},
+    {u"CR6", "temperatures", ReadingKind::Temperatures, 0, {}},
+    {u"CRA", "mute", ReadingKind::Tabled, 4, kMuteTable},
+    {u"CR9", "info", ReadingKind::Unformatted, 0, {}},
+    {u"CR PRESSURE", "pressure", ReadingKind::Pressure, 0, {}},
+    {u"CR7", "lamp-mode", ReadingKind::Tabled, 4, kLampModeTable},
 };
 // clang-format on
 
@@ -153,6 +155,16 @@ Reading pressure(QStringView trace, qint16 &pressureValue) {
 }
 
 }  // namespace
+
+std::span<const QueryName> knownQueries() {
+    static const auto names = [] {
+        std::array<QueryName, std::size(kQueries)> table{};
+        for (std::size_t i = 0; i < table.size(); ++i)
+            table[i] = {kQueries[i].text, kQueries[i].action};
+        return table;
+    }();
+    return names;
+}
 
 double readNumber(QStringView text) {
     std::string number;

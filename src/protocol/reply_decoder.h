@@ -6,6 +6,9 @@
 #include <QStringView>
 #include <QtGlobal>
 
+#include <span>
+#include <string_view>
+
 namespace mv70 {
 
 struct Reading {
@@ -28,6 +31,14 @@ Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringV
 // fraction. Stops at the first character that cannot continue the number;
 // no digits gives 0.
 double readNumber(QStringView text);
+
+// The queries the decoder reads, in the order it tries them, each with the
+// name mv70-ctl gives it.
+struct QueryName {
+    std::u16string_view code;
+    std::string_view action;
+};
+std::span<const QueryName> knownQueries();
 
 inline const QString kPressureOutOfRange =
     QStringLiteral(" PRESSURE reading out of range (-6553 to 6553)");

@@ -56,7 +56,9 @@ void Form1::SpeedOption_Click(const serial::SpeedChoice &choice) {
 void Form1::MSComm1_OnComm() {
     if (MSComm1.CommEvent() != serial::MSComm::comEvReceive)
         return;
+    const qsizetype before = RxBuffer.size();
     RxBuffer += MSComm1.Input();
+    arrived_ = RxBuffer.size() - before;
     // Only the newest characters are kept: a line that never stops talking
     // cannot grow the buffer without end.
     if (RxBuffer.size() > serial::kRxBufferLimit)

@@ -84,7 +84,7 @@ QByteArray MSComm::encodeOutput(QStringView text) {
 QString MSComm::decodeInput(QByteArrayView bytes) { return QString::fromLatin1(bytes); }
 
 QString MSComm::portLabel() const {
-    return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(devicePath(commPort_));
+    return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(device());
 }
 
 CommOutcome MSComm::setCommPort(int port) {
@@ -127,8 +127,8 @@ CommOutcome MSComm::setSettings(const QString &settings) {
     // Raw TCP carries bytes only: the speed is whatever the server's port
     // is set to. Said once, when a speed is chosen for such a port.
     if (PortOpen() && network_.isOpen() && network_.address().mode == TelnetReader::Mode::Raw
-        && speedNoticeGiven_ != devicePath(commPort_)) {
-        speedNoticeGiven_ = devicePath(commPort_);
+        && speedNoticeGiven_ != device()) {
+        speedNoticeGiven_ = device();
         emit notice(QStringLiteral("%1: raw TCP carries no line settings; the speed is the one set at the "
                                    "network serial server")
                         .arg(portLabel()));
@@ -139,7 +139,7 @@ CommOutcome MSComm::setSettings(const QString &settings) {
 bool MSComm::PortOpen() const { return port_.isOpen() || (network_.isOpen() && !quietAttempt_); }
 
 QString MSComm::describeOpenFailure(QSerialPort::SerialPortError error, const QString &errorString) const {
-    const QString name = devicePath(commPort_);
+    const QString name = device();
     return serial::describeOpenFailure(commPort_, name, resolveDevice(name), error, errorString);
 }
 
@@ -157,9 +157,9 @@ CommOutcome MSComm::setPortOpen(bool open) {
 }
 
 CommOutcome MSComm::openDevice() {
-    const QString device = devicePath(commPort_);
-    if (isNetworkDevice(device))
-        return openNetwork(device);
+    const QString path = device();
+    if (isNetworkDevice(path))
+        return openNetwork(path);
     return openPort();
 }
 
@@ -168,8 +168,8 @@ CommOutcome MSComm::openPort() {
         const QScopedValueRollback busy(inOperation_, true);
         // By the file the name leads to now: the lock and the exclusive
         // open then keep out a second user whatever name it gave.
-        const QString name = devicePath(commPort_);
-        const QString device = resolveDevice(name);
+        const QString name = device();
+        const QString resolved = resolveDevice(name);
         // The serial library takes a lock file in the shared form of other
         // serial programs (minicom, picocom: the process number alone) for
         // a stale one of its own; a live owner keeps the device.
@@ -177,15 +177,15 @@ CommOutcome MSComm::openPort() {
             const std::optional<Holder> owner = lockOwner(lockedName);
             return owner && owner->lockOfSharedForm;
         };
-        if (heldByLock(device) || (name != device && heldByLock(name)))
+        if (heldByLock(resolved) || (name != resolved && heldByLock(name)))
             return CommOutcome::failure(describeOpenFailure(QSerialPort::PermissionError, {}));
-        port_.setPortName(device);
+        port_.setPortName(resolved);
         port_.clearError();
         if (!port_.open(QIODevice::ReadWrite))
             return CommOutcome::failure(describeOpenFailure(port_.error(), port_.errorString()));
         // A legacy name with no port behind it may open, and then carries
         // nothing: better told now than as silence later.
-        if (isPortWithoutHardware(device)) {
+        if (isPortWithoutHardware(resolved)) {
             port_.close();
             return CommOutcome::failure(describeOpenFailure(QSerialPort::OpenError, {}));
         }
@@ -223,7 +223,7 @@ void MSComm::onNetworkRestored() {
 }
 
 bool MSComm::reopenLostLine() {
-    const QString name = devicePath(commPort_);
+    const QString name = device();
     if (isNetworkDevice(name)) {
         // A network port is looked at by trying to connect, quietly; the
         // connection's own event tells when it is back.
@@ -298,7 +298,7 @@ void MSComm::onError(QSerialPort::SerialPortError error) {
 }
 
 QString MSComm::loseLine(const QString &what) {
-    const bool network = isNetworkDevice(devicePath(commPort_));
+    const bool network = isNetworkDevice(device());
     if (!network && !port_.isOpen())
         return QStringLiteral("%1: %2").arg(portLabel(), what);
     if (port_.isOpen())
@@ -306,7 +306,7 @@ QString MSComm::loseLine(const QString &what) {
     // Closed first: a device that was unplugged has gone from /dev by now.
     // A network connection's cause is its own words already.
     const QString description = QStringLiteral("%1 disconnected: %2. Waiting for it to come back...")
-                                    .arg(portLabel(), network ? what : describeLoss(devicePath(commPort_), what));
+                                    .arg(portLabel(), network ? what : describeLoss(device(), what));
     stillAway_.clear();
     reconnect_.start();  // before the event: its handlers may choose a port, which stops it
     emit lineLost(description);

@@ -97,6 +97,10 @@ public:
 
     // The device named for a port number (--comN, MV70_COMN or the platform's).
     static QString devicePath(int port);
+    // The device this component opens: the one set here, else its port
+    // number's. For programs that are given devices rather than numbers.
+    QString device() const { return device_.isEmpty() ? devicePath(commPort_) : device_; }
+    void setDevice(const QString &device) { device_ = device; }
 
     // True while a lost line is waited for.
     bool isWaitingForLine() const { return reconnect_.isWaiting(); }
@@ -142,6 +146,7 @@ private:
     int connectTimeLimitMs_ = 5000;
     QString speedNoticeGiven_;  // the raw network device last told about
     int commPort_ = 1;
+    QString device_;
     QString settings_ = QStringLiteral("9600,N,8,1");
     qint16 commEvent_ = 0;
     bool inOperation_ = false;  // our own calls report their failures themselves

@@ -13,6 +13,7 @@
 #include <climits>
 #include <vector>
 
+#include "protocol/timers.h"
 #include "window/fonts.h"
 #include "window/layout.h"
 
@@ -110,6 +111,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent) {
     installAccessibleInterfaces();
     buildControls();
     connectHandlers();
+    openExchangeLog();
 }
 
 Form1::~Form1() { qApp->removeEventFilter(this); }

@@ -3,6 +3,7 @@
 // and the controller state all its handlers share. The handlers are defined
 // beside the part of the program they belong to:
 //   protocol/form1_transaction.cpp  Hyouji and the reply timers
+//   protocol/form1_exchange_log.cpp the exchange log (MV70_LOG)
 //   commands/form1_commands.cpp     buttons that send, the repeat, SEND and CLS
 //   serial/form1_ports.cpp          port and speed choice, the receive event
 //   window/form1.cpp                start-up, heights, hidden bands, COM, END
@@ -17,10 +18,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include "commands/command_table.h"
 #include "protocol/controller_state.h"
+#include "protocol/exchange_log.h"
 #include "protocol/trace.h"
 #include "serial/mscomm.h"
 #include "serial/port_choice.h"
@@ -67,6 +70,9 @@ public:
     void Timer2_Timer();
     void Timer3_Timer();
     void Timer4_Timer();
+
+    // The exchange log: on when MV70_LOG names a file at construction.
+    const ExchangeLog *exchangeLog() const { return exchangeLog_.get(); }
 
     // ---- Command catalogue ------------------------------------------------
     [[nodiscard]] bool issueCommand(std::u16string_view code);
@@ -119,6 +125,8 @@ private:
     [[nodiscard]] bool openStartPort();
     void reportFailure(const QString &description);
     void stopEverything();
+    void openExchangeLog();
+    void logExchange(quint8 direction, const QString &text, const QString &reading = {});
     // A held button whose release will not come (the window lost the mouse)
     // ends as at its release: Hold_MouseUp, once.
     void endLostHold();
@@ -128,6 +136,8 @@ private:
     QHash<QByteArray, QWidget *> controls_;
     // The receive trace, rendered only as far as the receive buffer is new.
     IncrementalTrace rxTrace_;
+    std::unique_ptr<ExchangeLog> exchangeLog_;
+    qsizetype arrived_ = 0;  // characters the last receive event added to RxBuffer
     int clientHeight_ = 0;
     // Set when the port was closed by a failure (a failed opening or a lost
     // line): the next port choice opens the chosen port.

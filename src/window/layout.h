@@ -71,16 +71,7 @@ extern const std::array<LineSpec, 12> kLines;
 inline constexpr int kLineWidthPixels = 2;
 inline constexpr quint32 kLineColour = 0x8080FF;
 
-struct TimerSpec {
-    std::string_view name;
-    int interval;  // ms, as stored; all are off at start
-};
-inline constexpr std::array kTimers = {
-    TimerSpec{"Timer1", 200},   // repeat of a held button
-    TimerSpec{"Timer2", 500},   // reply window
-    TimerSpec{"Timer3", 5000},  // hides the port panel
-    TimerSpec{"Timer4", 1000},  // display hold
-};
+// The timers and their start intervals are widget-free: protocol/timers.h.
 
 // The window itself.
 inline constexpr const char *kTitle = "OLVA   MV70  CONTROL   Ver.1.40";

@@ -1,0 +1,204 @@
+#include "ctl/actions.h"
+
+#include "commands/command_table.h"
+#include "protocol/reply_decoder.h"
+#include "serial/mscomm.h"
+#include "serial/port_choice.h"
+
+namespace mv70::ctl {
+namespace {
+
+QString fromView(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+int replyWindowOf(OneShotKind kind) {
+    switch (kind) {
+    case OneShotKind::Image:
+        return kImageTiming.replyWindow;
+    case OneShotKind::Signal:
+        return kSignalTiming.replyWindow;
+    case OneShotKind::Plain:
+    case OneShotKind::MenuEntry:
+        break;
+    }
+    return kStartTiming.replyWindow;  // a panel just started
+}
+
+}  // namespace
+
+QList<Action> allActions() {
+    QList<Action> actions;
+    for (const OneShotButton &button : kOneShotButtons)
+        if (!button.action.empty())
+            actions.append({fromView(button.action), QStringView(button.code).toString(), ActionKind::OneShot,
+                            replyWindowOf(button.kind), 0});
+    for (const HoldButton &button : kHoldButtons) {
+        // An arrow pressed on a panel just started (ArrowSpeedMode 0) repeats
+        // at Timer1's start interval and leaves the reply window as it is.
+        const int replyWindow =
+            button.arrow ? arrowTiming(0).value_or(kStartTiming).replyWindow : button.timing.replyWindow;
+        const int period = button.arrow ? startInterval("Timer1") : button.repeatPeriod;
+        actions.append(
+            {fromView(button.action), QStringView(button.code()).toString(), ActionKind::Hold, replyWindow, period});
+    }
+    for (const QueryName &query : knownQueries())
+        actions.append({fromView(query.action), QStringView(query.code).toString(), ActionKind::Query,
+                        kStartTiming.replyWindow, 0});
+    return actions;
+}
+
+namespace {
+
+QString speedSettings(const QString &speed) {
+    for (const serial::SpeedChoice &choice : serial::kSpeedChoices) {
+        const QString settings = QString::fromLatin1(choice.settings);
+        if (settings.section(u',', 0, 0) == speed)
+            return settings;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<Action> findAction(const QStringList &words) {
+    if (words.size() >= 2 && words.front() == u"send") {
+        const QString code = words.sliced(1).join(u' ');
+        return Action{QStringLiteral("send"), code, ActionKind::Send, kImageTiming.replyWindow, 0};
+    }
+    const QString wanted = words.join(u' ');
+    for (const Action &action : allActions())
+        if (action.words == wanted)
+            return action;
+    return std::nullopt;
+}
+
+QStringList actionList() {
+    QStringList lines;
+    for (const Action &action : allActions()) {
+        QString line = action.words;
+        line += action.kind == ActionKind::Hold ? QStringLiteral(" [--steps N]") : QString();
+        lines << QStringLiteral("  %1%2sends %3").arg(line, QString(qMax(1, 34 - line.size()), u' '), action.code);
+    }
+    lines << QStringLiteral("  send TEXT%1sends TEXT").arg(QString(34 - 9, u' '));
+    return lines;
+}
+
+QString usage() {
+    return QStringLiteral("usage: mv70-ctl [--port DEVICE]... [--speed 19200|9600] [--json] [--log FILE]\n"
+                          "                [--wait-for READING [--timeout S]] ACTION\n"
+                          "\n"
+                          "Runs one action on the projector at each port (all at once) and prints its\n"
+                          "answer: the reading as the panel's STATUS line shows it, \"acknowledged\",\n"
+                          "or else the received characters as the RXD line shows them.\n"
+                          "\n"
+                          "  --port DEVICE      a port; may be given many times (default: %1)\n"
+                          "  --speed BPS        19200 (default) or 9600\n"
+                          "  --steps N          sends of a press-and-hold action, at its repeat period\n"
+                          "  --wait-for READING then query the status until it reads READING\n"
+                          "  --timeout S        give up waiting after S seconds (default 60)\n"
+                          "  --json             one JSON object per port\n"
+                          "  --log FILE         append every transmit and receive to FILE\n"
+                          "\n"
+                          "Exit status: 0 answered, 1 no reply in time, 2 usage error, 3 port error;\n"
+                          "with several ports the worst of them.\n"
+                          "\n"
+                          "Actions:\n")
+               .arg(serial::MSComm::devicePath(serial::kStartPort))
+         + actionList().join(u'\n') + u'\n';
+}
+
+std::variant<Options, QString> parseArguments(const QStringList &arguments) {
+    Options options;
+    options.settings = QString::fromLatin1(serial::kStartSettings);
+    QStringList words;
+    bool stepsGiven = false;
+    bool timeoutGiven = false;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString argument = arguments[i];
+        if (optionsEnded || !argument.startsWith(u"--") || argument == u"--") {
+            if (argument == u"--" && !optionsEnded)
+                optionsEnded = true;
+            else
+                words << argument;
+            continue;
+        }
+        QString value;
+        bool hasValue = false;
+        if (const qsizetype equals = argument.indexOf(u'='); equals > 0) {
+            value = argument.sliced(equals + 1);
+            argument.truncate(equals);
+            hasValue = true;
+        }
+        const auto takeValue = [&]() -> std::optional<QString> {
+            if (hasValue)
+                return value;
+            if (i + 1 < arguments.size())
+                return arguments[++i];
+            return std::nullopt;
+        };
+        if (argument == u"--help") {
+            options.help = true;
+        } else if (argument == u"--json") {
+            options.json = true;
+        } else if (argument == u"--port" || argument == u"--speed" || argument == u"--steps"
+                   || argument == u"--wait-for" || argument == u"--timeout" || argument == u"--log") {
+            const std::optional<QString> given = takeValue();
+            if (!given)
+                return QStringLiteral("%1 needs a value").arg(argument);
+            if (argument == u"--port") {
+                if (given->isEmpty())
+                    return QStringLiteral("--port needs a device");
+                options.ports << *given;
+            } else if (argument == u"--speed") {
+                options.settings = speedSettings(*given);
+                if (options.settings.isEmpty())
+                    return QStringLiteral("--speed must be 19200 or 9600, not \"%1\"").arg(*given);
+            } else if (argument == u"--steps") {
+                bool ok = false;
+                options.steps = given->toInt(&ok);
+                if (!ok || options.steps < 1 || options.steps > kMaxSteps)
+                    return QStringLiteral("--steps must be a number from 1 to %1").arg(kMaxSteps);
+                stepsGiven = true;
+            } else if (argument == u"--wait-for") {
+                if (given->trimmed().isEmpty())
+                    return QStringLiteral("--wait-for needs a reading");
+                options.waitFor = given->trimmed();
+            } else if (argument == u"--timeout") {
+                bool ok = false;
+                const double seconds = given->toDouble(&ok);
+                if (!ok || !(seconds > 0) || seconds > 86400)
+                    return QStringLiteral("--timeout must be a number of seconds from 0 to 86400");
+                options.timeoutMs = qMax(1, qRound(seconds * 1000));
+                timeoutGiven = true;
+            } else {
+                if (given->isEmpty())
+                    return QStringLiteral("--log needs a file");
+                options.logPath = *given;
+            }
+        } else {
+            return QStringLiteral("unknown option %1").arg(argument);
+        }
+    }
+    if (options.help)
+        return options;
+    if (words.isEmpty())
+        return QStringLiteral("no action given");
+    const std::optional<Action> action = findAction(words);
+    if (!action) {
+        if (words.front() == u"send")
+            return QStringLiteral("send needs the text of a command");
+        return QStringLiteral("unknown action \"%1\"").arg(words.join(u' '));
+    }
+    options.action = *action;
+    if (stepsGiven && action->kind != ActionKind::Hold)
+        return QStringLiteral("--steps is for the press-and-hold actions only");
+    if (timeoutGiven && options.waitFor.isEmpty())
+        return QStringLiteral("--timeout goes with --wait-for");
+    if (options.ports.isEmpty())
+        options.ports << serial::MSComm::devicePath(serial::kStartPort);
+    return options;
+}
+
+}  // namespace mv70::ctl

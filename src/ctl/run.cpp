@@ -1,0 +1,97 @@
+#include "ctl/run.h"
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <memory>
+#include <vector>
+
+#include "protocol/exchange_log.h"
+
+namespace mv70::ctl {
+
+QByteArray toJson(const PortResult &result) {
+    QJsonObject object{
+        {QStringLiteral("port"), result.port},
+        {QStringLiteral("command"), result.command},
+        {QStringLiteral("sent"), QString::fromLatin1(result.sent)},
+        {QStringLiteral("reply"), QString::fromLatin1(result.reply)},
+        {QStringLiteral("trace"), result.trace},
+        {QStringLiteral("reading"), result.reading},
+        {QStringLiteral("ms"), result.ms},
+        {QStringLiteral("status"), result.status},
+    };
+    if (!result.error.isEmpty())
+        object.insert(QStringLiteral("error"), result.error);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+int run(const Options &options, QTextStream &out, QTextStream &err) {
+    std::unique_ptr<ExchangeLog> log;
+    bool logFailureSaid = false;
+    const auto sayLogFailure = [&](const QString &description) {
+        if (logFailureSaid)
+            return;
+        logFailureSaid = true;
+        err << "mv70-ctl: " << description << Qt::endl;
+    };
+    if (!options.logPath.isEmpty()) {
+        log = std::make_unique<ExchangeLog>(options.logPath);
+        QObject::connect(log.get(), &ExchangeLog::failed, log.get(), sayLogFailure);
+    }
+
+    std::vector<std::unique_ptr<PortExchange>> exchanges;
+    for (const QString &port : options.ports)
+        exchanges.push_back(std::make_unique<PortExchange>(port, options, log.get()));
+    QEventLoop loop;
+    qsizetype running = static_cast<qsizetype>(exchanges.size());
+    for (const auto &exchange : exchanges)
+        QObject::connect(exchange.get(), &PortExchange::finished, &loop, [&] {
+            if (--running == 0)
+                loop.quit();
+        });
+    for (const auto &exchange : exchanges)
+        exchange->start();
+    if (running > 0)
+        loop.exec();
+
+    const bool several = exchanges.size() > 1;
+    int worst = kAnswered;
+    for (const auto &exchange : exchanges) {
+        const PortResult &result = exchange->result();
+        worst = std::max(worst, result.status);
+        const QString prefix = several ? result.port + QStringLiteral(": ") : QString();
+        if (options.json)
+            out << toJson(result) << '\n';
+        else if (result.status == kAnswered)
+            out << prefix << result.reading << '\n';
+        else
+            err << "mv70-ctl: " << (several ? prefix : QString()) << result.error << '\n';
+    }
+    out.flush();
+    err.flush();
+    if (log) {
+        log->flush();
+        if (const QString failure = log->failure(); !failure.isEmpty())
+            sayLogFailure(failure);
+    }
+    return worst;
+}
+
+int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err) {
+    const std::variant<Options, QString> parsed = parseArguments(arguments);
+    if (const QString *problem = std::get_if<QString>(&parsed)) {
+        err << "mv70-ctl: " << *problem << "\n"
+            << "Try 'mv70-ctl --help'." << Qt::endl;
+        return kUsageError;
+    }
+    const Options &options = std::get<Options>(parsed);
+    if (options.help) {
+        out << usage() << Qt::flush;
+        return kAnswered;
+    }
+    return run(options, out, err);
+}
+
+}  // namespace mv70::ctl

@@ -1,0 +1,363 @@
+// mv70-ctl against the simulated projector: the bytes of every action, the
+// readings beside the panel's, exit statuses, waiting, steps, and fifty
+// projectors behind one ser2net in one call.
+
+#include <QTcpServer>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+#include "commands/command_table.h"
+#include "ctl/run.h"
+#include "form_fixture.h"
+#include "protocol/reply_decoder.h"
+#include "sim_process.h"
+
+using namespace mv70;
+using namespace mv70::ctl;
+
+namespace {
+
+struct Outcome {
+    int status;
+    QString out;
+    QString err;
+};
+
+// The tool in this process, as main() runs it.
+Outcome runHere(const QStringList &arguments) {
+    Outcome outcome;
+    QTextStream out(&outcome.out);
+    QTextStream err(&outcome.err);
+    outcome.status = runCommandLine(arguments, out, err);
+    return outcome;
+}
+
+// The installed program as a script would run it.
+Outcome runProgram(const QStringList &arguments, int timeoutMs = 60000) {
+    QProcess process;
+    process.start(QStringLiteral(MV70_CTL_PROGRAM), arguments);
+    if (!process.waitForFinished(timeoutMs))
+        return {-1, {}, QStringLiteral("did not end")};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+QJsonObject onlyObject(const QString &out) {
+    const QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
+    return lines.size() == 1 ? QJsonDocument::fromJson(lines.front().toUtf8()).object() : QJsonObject();
+}
+
+}  // namespace
+
+class TestCtl : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyButtonIsAnActionOnce();
+    void everyActionSendsItsCodeAndIsAnswered_data();
+    void everyActionSendsItsCodeAndIsAnswered();
+    void queryReadingsAreThePanels();
+    void usageErrors_data();
+    void usageErrors();
+    void silentAndMissingPorts();
+    void waitForThroughACountDown();
+    void stepsAtTheButtonsRepeatPeriod_data();
+    void stepsAtTheButtonsRepeatPeriod();
+    void fiftyProjectorsAtOnce();
+    void cleanupTestCase() { sim_.reset(); }
+
+private:
+    std::unique_ptr<SimProcess> sim_;  // one projector for every action
+};
+
+// Each action name means one row, and a query button without a name of its
+// own is reached through the decoder's query of the same code.
+void TestCtl::everyButtonIsAnActionOnce() {
+    QStringList names;
+    QStringList codes;
+    for (const Action &action : allActions()) {
+        QVERIFY2(!names.contains(action.words), qPrintable(action.words));
+        names << action.words;
+        codes << action.code;
+    }
+    for (const OneShotButton &button : kOneShotButtons)
+        QVERIFY2(codes.contains(QStringView(button.code).toString()), button.control.data());
+    for (const HoldButton &button : kHoldButtons)
+        QVERIFY2(codes.contains(QStringView(button.code()).toString()), button.control.data());
+}
+
+void TestCtl::everyActionSendsItsCodeAndIsAnswered_data() {
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<QByteArray>("code");
+    for (const Action &action : allActions())
+        QTest::newRow(qPrintable(action.words)) << action.words.split(u' ') << action.code.toLatin1();
+    QTest::newRow("send") << QStringList{u"send"_qs, u"CF"_qs, u"INPUT"_qs, u"VIDEO"_qs, u"VIDEO"_qs}
+                          << QByteArray("CF INPUT VIDEO VIDEO");
+}
+
+void TestCtl::everyActionSendsItsCodeAndIsAnswered() {
+    QFETCH(QStringList, words);
+    QFETCH(QByteArray, code);
+    if (!sim_)
+        sim_ = std::make_unique<SimProcess>();
+    SimProcess &sim = *sim_;
+    QVERIFY(!sim.path().isEmpty());
+    const int before = sim.received(code);
+
+    const Outcome run = runHere(QStringList{u"--json"_qs, u"--port"_qs, sim.path()} + words);
+    QCOMPARE(run.status, int(kAnswered));
+    const QJsonObject result = onlyObject(run.out);
+    QCOMPARE(result.value(u"sent").toString(), QString::fromLatin1(code + '\r'));
+    QVERIFY(!result.value(u"reading").toString().isEmpty());
+    QCOMPARE(result.value(u"status").toInt(), 0);
+    QTRY_COMPARE(sim.received(code), before + 1);
+    // An operation is acknowledged; a query is read (the decoder's queries
+    // are the only actions whose reply is not the acknowledge byte).
+    const bool query = findAction(words)->kind == ActionKind::Query;
+    QCOMPARE(result.value(u"reply").toString() == u"\x06", !query);
+    QCOMPARE(result.value(u"reading").toString() == u"acknowledged", !query);
+}
+
+// The tool's reading is what the panel's STATUS line shows for the same
+// reply, less its leading blank.
+void TestCtl::queryReadingsAreThePanels() {
+    SimProcess sim({u"--lamp-hours"_qs, u"98765"_qs, u"--pressure"_qs, u"990"_qs});
+    QStringList codes;
+    QStringList readings;
+    for (const Action &action : allActions()) {
+        if (action.kind != ActionKind::Query)
+            continue;
+        const Outcome run = runHere({u"--port"_qs, sim.path(), action.words});
+        QCOMPARE(run.status, int(kAnswered));
+        codes << action.code;
+        readings << run.out.chopped(1);
+    }
+    QCOMPARE(codes.size(), 9);
+
+    qputenv("MV70_COM1", sim.path().toLocal8Bit());
+    Form1 panel;
+    panel.showWarning = [](const QString &description) { QFAIL(qPrintable(description)); };
+    panel.Form_Load();
+    for (qsizetype i = 0; i < codes.size(); ++i) {
+        panel.Label22->setText({});
+        panel.LastCommand = codes[i] + kCR;
+        panel.RxBuffer.clear();
+        QVERIFY(panel.Hyouji(panel.LastCommand, kTransmit));
+        panel.Timer2.stop();  // the reply window ends when the test says
+        panel.Timer4.stop();
+        QTRY_VERIFY(panel.RxBuffer.endsWith(kCR));
+        const QString shown = panel.Label22->text();
+        QCOMPARE(shown.startsWith(u' ') ? shown.sliced(1) : shown, readings[i]);
+    }
+    qunsetenv("MV70_COM1");
+}
+
+void TestCtl::usageErrors_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no action") << QStringList{};
+    QTest::newRow("unknown action") << QStringList{u"power"_qs, u"maybe"_qs};
+    QTest::newRow("send without text") << QStringList{u"send"_qs};
+    QTest::newRow("steps of a one-shot") << QStringList{u"power"_qs, u"on"_qs, u"--steps"_qs, u"2"_qs};
+    QTest::newRow("steps out of range") << QStringList{u"volume"_qs, u"up"_qs, u"--steps"_qs, u"0"_qs};
+    QTest::newRow("speed") << QStringList{u"--speed"_qs, u"4800"_qs, u"status"_qs};
+    QTest::newRow("timeout without wait") << QStringList{u"status"_qs, u"--timeout"_qs, u"5"_qs};
+    QTest::newRow("option without value") << QStringList{u"status"_qs, u"--port"_qs};
+    QTest::newRow("unknown option") << QStringList{u"--colour"_qs, u"status"_qs};
+}
+
+void TestCtl::usageErrors() {
+    QFETCH(QStringList, arguments);
+    const Outcome run = runHere(arguments);
+    QCOMPARE(run.status, int(kUsageError));
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.contains(u"--help"), qPrintable(run.err));
+}
+
+// Exit 1 for a projector that does not answer, after the panel's reply
+// window; 3 for a port that cannot be opened, in the panel's words; the
+// worst of them for several ports.
+void TestCtl::silentAndMissingPorts() {
+    SimProcess silent({u"--silent"_qs});
+    SimProcess talking;
+    Outcome run = runProgram({u"--port"_qs, silent.path(), u"status"_qs});
+    QCOMPARE(run.status, 1);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.contains(u"no reply within 500 ms"), qPrintable(run.err));
+
+    run = runProgram({u"--port"_qs, QString::fromLatin1(missingDevice()), u"status"_qs});
+    QCOMPARE(run.status, 3);
+    QVERIFY2(run.err.contains(u"no such device "_qs + QString::fromLatin1(missingDevice())), qPrintable(run.err));
+
+    run = runProgram({u"--port"_qs, talking.path(), u"--port"_qs, silent.path(), u"--port"_qs,
+                      QString::fromLatin1(missingDevice()), u"status"_qs});
+    QCOMPARE(run.status, 3);
+    QCOMPARE(run.out, talking.path() + u": Stand by\n"_qs);
+    QCOMPARE(run.err.count(u"mv70-ctl: "), 2);  // one message per failed port
+    QVERIFY(run.err.contains(silent.path() + u": no reply"_qs));
+
+    // Without --port the tool opens what the panel's COM1 would.
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"MV70_COM1"_qs, talking.path());
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(MV70_CTL_PROGRAM), {u"input"_qs});
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardOutput(), QByteArray("Computer 1\n"));
+}
+
+void TestCtl::waitForThroughACountDown() {
+    SimProcess sim({u"--countdown"_qs, u"1500"_qs});
+    Outcome run = runProgram(
+        {u"--port"_qs, sim.path(), u"power"_qs, u"on"_qs, u"--wait-for"_qs, u"Power ON"_qs, u"--timeout"_qs, u"30"_qs});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, u"Power ON\n"_qs);
+    QTRY_COMPARE(sim.received("C00"), 1);
+    QTRY_VERIFY(sim.received("CR0") >= 2);  // "Count down" at least once
+
+    // A state never reached: exit 1, with the last reading.
+    run = runProgram(
+        {u"--port"_qs, sim.path(), u"status"_qs, u"--wait-for"_qs, u"Stand by"_qs, u"--timeout"_qs, u"1.2"_qs});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(u"not \"Stand by\" within 1.2 s; last reading: \"Power ON\""), qPrintable(run.err));
+}
+
+void TestCtl::stepsAtTheButtonsRepeatPeriod_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<int>("period");
+    QTest::addColumn<int>("replyWindow");
+    QTest::newRow("volume") << u"volume up"_qs << QByteArray("C09\r") << 250 << 200;
+    QTest::newRow("brightness") << u"brightness down"_qs << QByteArray("C21\r") << 50 << 25;
+    QTest::newRow("select") << u"cursor select"_qs << QByteArray("C3F\r") << 500 << 200;
+    // An arrow on a panel just started: Timer1's and Timer2's start intervals.
+    QTest::newRow("arrow") << u"cursor left"_qs << QByteArray("C3B\r") << 200 << 500;
+}
+
+void TestCtl::stepsAtTheButtonsRepeatPeriod() {
+    QFETCH(QString, action);
+    QFETCH(QByteArray, code);
+    QFETCH(int, period);
+    QFETCH(int, replyWindow);
+    PtyPeer peer;
+    const auto parsed = parseArguments({u"--port"_qs, peer.path(), u"--steps"_qs, u"3"_qs, action});
+    const Options &options = std::get<Options>(parsed);
+    PortExchange exchange(peer.path(), options, nullptr);
+    exchange.start();
+    QCOMPARE(peer.read(code.size()), code);
+    QVERIFY(exchange.stepTimer().isActive());
+    QCOMPARE(exchange.stepTimer().interval(), period);
+    QCOMPARE(exchange.replyTimer().interval(), replyWindow);
+    // Nothing answers: the last send's reply window ends the exchange.
+    QTRY_VERIFY_WITH_TIMEOUT(exchange.isFinished(), 10000);
+    QCOMPARE(exchange.result().sent, code + code + code);
+    QCOMPARE(peer.readAvailable(), code + code);
+    QCOMPARE(exchange.result().status, int(kNoReply));
+    QCOMPARE(exchange.result().error, QStringLiteral("no reply within %1 ms").arg(replyWindow));
+}
+
+// One ser2net on loopback with a raw TCP port for each of many simulated
+// projectors.
+class Ser2NetHall {
+public:
+    explicit Ser2NetHall(const std::vector<std::unique_ptr<SimProcess>> &sims) {
+        // Ports held all at once are distinct; they are let go just before
+        // ser2net takes them.
+        std::vector<std::unique_ptr<QTcpServer>> holders;
+        QByteArray configuration;
+        for (std::size_t i = 0; i < sims.size(); ++i) {
+            holders.push_back(std::make_unique<QTcpServer>());
+            holders.back()->listen(QHostAddress::LocalHost);
+            ports_.push_back(holders.back()->serverPort());
+            configuration += QStringLiteral("connection: &projector%1\n"
+                                            "  accepter: tcp,127.0.0.1,%2\n"
+                                            "  connector: serialdev,%3,19200n81,local\n")
+                                 .arg(i)
+                                 .arg(ports_.back())
+                                 .arg(sims[i]->path())
+                                 .toLocal8Bit();
+        }
+        QFile file(dir_.filePath(u"ser2net.yaml"_qs));
+        if (!file.open(QIODevice::WriteOnly) || file.write(configuration) != configuration.size())
+            return;
+        file.close();
+        holders.clear();
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(u"ser2net"_qs, {u"-n"_qs, u"-d"_qs, u"-c"_qs, file.fileName()});
+    }
+    ~Ser2NetHall() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+
+    QStringList urls() const {
+        QStringList urls;
+        for (const quint16 port : ports_)
+            urls << QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+        return urls;
+    }
+    // Whether ser2net listens on every port, from the kernel's table.
+    bool listening() const {
+        QFile table(u"/proc/net/tcp"_qs);
+        if (process_.state() != QProcess::Running || !table.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray all = table.readAll();
+        for (const quint16 port : ports_)
+            if (!all.contains(QStringLiteral("0100007F:%1 00000000:0000 0A")
+                                  .arg(port, 4, 16, QLatin1Char('0'))
+                                  .toUpper()
+                                  .toLatin1()))
+                return false;
+        return true;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    std::vector<quint16> ports_;
+};
+
+// Fifty projectors behind one ser2net: `power on`, then `status`, on all of
+// them, each in one call.
+void TestCtl::fiftyProjectorsAtOnce() {
+    constexpr int kProjectors = 50;
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    for (int i = 0; i < kProjectors; ++i) {
+        sims.push_back(std::make_unique<SimProcess>(QStringList{u"--countdown"_qs, u"60000"_qs}));
+        QVERIFY(!sims.back()->path().isEmpty());
+    }
+    const Ser2NetHall hall(sims);
+    QTRY_VERIFY_WITH_TIMEOUT(hall.listening(), 10000);
+    const QStringList ports = hall.urls();
+    QStringList arguments;
+    for (const QString &port : ports)
+        arguments << u"--port"_qs << port;
+
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome on = runProgram(arguments + QStringList{u"power"_qs, u"on"_qs});
+    const qint64 onMs = clock.restart();
+    const Outcome status = runProgram(arguments + QStringList{u"--json"_qs, u"status"_qs});
+    const qint64 statusMs = clock.elapsed();
+    qInfo("%d projectors behind ser2net: power on in %lld ms, status in %lld ms", kProjectors, onMs, statusMs);
+
+    QCOMPARE(on.status, 0);
+    QCOMPARE(status.status, 0);
+    const QStringList acknowledged = on.out.split(u'\n', Qt::SkipEmptyParts);
+    const QStringList objects = status.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(acknowledged.size(), kProjectors);
+    QCOMPARE(objects.size(), kProjectors);
+    for (int i = 0; i < kProjectors; ++i) {
+        QCOMPARE(acknowledged[i], ports[i] + u": acknowledged"_qs);
+        const QJsonObject result = QJsonDocument::fromJson(objects[i].toUtf8()).object();
+        QCOMPARE(result.value(u"port").toString(), ports[i]);
+        QCOMPARE(result.value(u"reading").toString(), u"Count down"_qs);
+        QTRY_COMPARE(sims[std::size_t(i)]->received("C00"), 1);  // each its own command
+    }
+}
+
+QTEST_MAIN(TestCtl)
+#include "test_ctl.moc"
