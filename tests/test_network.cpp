@@ -77,7 +77,7 @@ struct NetPanel {
         QTest::mouseClick(control(button), Qt::LeftButton);
         if (!QTest::qWaitFor([this] { return !rxd.isEmpty() && rxd.constLast().endsWith(u"CR "); }, 5000))
             return QStringLiteral("<no reply>");
-        return status.constLast();
+        return status.isEmpty() ? QStringLiteral("<no reading>") : status.constLast();
     }
 };
 
@@ -281,12 +281,17 @@ void TestNetwork::windowDrivesSimulatorThroughSer2net() {
     // A speed choice: sent to the server's port, or said once not to be.
     QSignalSpy notices(&p.form->MSComm1, &serial::MSComm::notice);
     QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
+    const auto confirmedBaud = [&p] { return p.form->MSComm1.networkLine().reader().confirmed().baudRate; };
     QTest::mouseClick(p.control("Option10"), Qt::LeftButton);  // 9600
+    if (rfc2217)
+        QTRY_COMPARE_WITH_TIMEOUT(confirmedBaud(), 9600, 5000);
     QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
     QTest::mouseClick(p.control("Option9"), Qt::LeftButton);  // 19200 again
     QCOMPARE(notices.size(), rfc2217 ? 0 : 1);
     if (!rfc2217)
         QVERIFY(p.form->Label22->text().contains(u"the speed is the one set at the network serial server"));
+    else  // the server has set its port back to the projector's speed
+        QTRY_COMPARE_WITH_TIMEOUT(confirmedBaud(), 19200, 5000);
     QCOMPARE(p.ask("Command44"), QStringLiteral(" Power ON"));
     QVERIFY2(p.warnings.isEmpty(), qPrintable(p.warnings.join(u'\n')));
 }
