@@ -46,9 +46,7 @@ void BenchTrace::render_data() {
 void BenchTrace::render() {
     QFETCH(QString, text);
     QString trace;
-    QBENCHMARK {
-        trace = mv70::renderTrace(text);
-    }
+    QBENCHMARK { trace = mv70::renderTrace(text); }
     QCOMPARE(trace.size(), 1 + 7 * (text.size() / 3) + (text.size() % 3) * 2);
 }
 
@@ -77,7 +75,8 @@ void BenchTrace::decode_data() {
     QTest::addColumn<QString>("trace");
     for (const char *query : {"CR0", "CR6", "CR9", "CR PRESSURE"})
         for (int size : kSizes)
-            QTest::addRow("%s/%d", query, size) << QString::fromLatin1(query) + u'\r' << mv70::renderTrace(received(size));
+            QTest::addRow("%s/%d", query, size)
+                << QString::fromLatin1(query) + u'\r' << mv70::renderTrace(received(size));
 }
 
 void BenchTrace::decode() {
@@ -85,9 +84,7 @@ void BenchTrace::decode() {
     QFETCH(QString, trace);
     qint16 pressure = 0;
     mv70::Reading reading;
-    QBENCHMARK {
-        reading = mv70::decodeReply(query, QString(), trace, pressure);
-    }
+    QBENCHMARK { reading = mv70::decodeReply(query, QString(), trace, pressure); }
     QVERIFY(reading.outcome == mv70::Reading::Outcome::Status);
 }
 

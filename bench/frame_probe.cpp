@@ -9,7 +9,9 @@
 
 namespace bench {
 
-FrameProbe::FrameProbe(QWidget *window) : window_(window), watchAll_(window == nullptr) { QCoreApplication::instance()->installEventFilter(this); }
+FrameProbe::FrameProbe(QWidget *window) : window_(window), watchAll_(window == nullptr) {
+    QCoreApplication::instance()->installEventFilter(this);
+}
 
 FrameProbe::~FrameProbe() {
     if (QCoreApplication::instance())

@@ -152,9 +152,8 @@ bool networkLatency(QTextStream &out, int samples) {
     for (const Row &row : rows) {
         const Figures f = measure(row.path, samples);
         ok = ok && f.ok && f.press.count > 0 && f.reply.count > 0;
-        out << "| " << row.label << " | " << ms(f.press.median) << " | " << ms(f.press.p99) << " | "
-            << ms(f.press.max) << " | " << ms(f.reply.median) << " | " << ms(f.reply.p99) << " | "
-            << ms(f.reply.max) << " |\n";
+        out << "| " << row.label << " | " << ms(f.press.median) << " | " << ms(f.press.p99) << " | " << ms(f.press.max)
+            << " | " << ms(f.reply.median) << " | " << ms(f.reply.p99) << " | " << ms(f.reply.max) << " |\n";
     }
     out << "\nser2net runs with the tests' configuration (an accepter on 127.0.0.1, `connector: "
            "serialdev,PTY,19200n81,local`). By default ser2net holds what the serial "

@@ -123,8 +123,8 @@ void StampingPeer::run() {
             }
         }
 
-        const std::int64_t due = std::min(replyDue.empty() ? kForever : replyDue.front(),
-                                          byteNs != 0 ? nextByte : kForever);
+        const std::int64_t due =
+            std::min(replyDue.empty() ? kForever : replyDue.front(), byteNs != 0 ? nextByte : kForever);
         pollfd fds[2] = {{pty_.master(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         if (due == kForever) {
             ::ppoll(fds, 2, nullptr, nullptr);

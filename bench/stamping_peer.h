@@ -9,8 +9,8 @@
 #include <QString>
 
 #include <atomic>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>

@@ -16,7 +16,7 @@ void check(bool condition) {
 }
 
 // The known queries, one that is not, and one typed in the wrong case.
-const char *const kCommands[] = {"CR0\r", "CR1\r", "CR4\r", "CR3\r", "CR6\r",          "CRA\r",
+const char *const kCommands[] = {"CR0\r", "CR1\r",         "CR4\r", "CR3\r", "CR6\r",        "CRA\r",
                                  "CR9\r", "CR PRESSURE\r", "CR7\r", "C00\r", "cr pressure\r"};
 
 void decode(const QString &command, QStringView trace) {

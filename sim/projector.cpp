@@ -26,9 +26,14 @@ struct InputCommand {
     char input;
 };
 constexpr InputCommand kInputCommands[] = {
-    {"C05"sv, '1'}, {"C06"sv, '2'}, {"C07"sv, '3'},
-    {"C50"sv, '1'}, {"C51"sv, '1'}, {"C54"sv, '1'},
-    {"CF INPUT COMPUTER2 ANALOG"sv, '2'}, {"CF INPUT VIDEO VIDEO"sv, '3'},
+    {"C05"sv, '1'},
+    {"C06"sv, '2'},
+    {"C07"sv, '3'},
+    {"C50"sv, '1'},
+    {"C51"sv, '1'},
+    {"C54"sv, '1'},
+    {"CF INPUT COMPUTER2 ANALOG"sv, '2'},
+    {"CF INPUT VIDEO VIDEO"sv, '3'},
 };
 
 constexpr QByteArrayView kIdentity = "MV70 SIMULATOR";
@@ -137,10 +142,18 @@ QByteArray Projector::query(QByteArrayView command) const {
     QByteArray reply;
     if (is(command, "CR0")) {
         switch (power_) {
-        case Power::On: reply = "00"; break;
-        case Power::Standby: reply = "80"; break;
-        case Power::CountDown: reply = "40"; break;
-        case Power::CoolingDown: reply = "20"; break;
+        case Power::On:
+            reply = "00";
+            break;
+        case Power::Standby:
+            reply = "80";
+            break;
+        case Power::CountDown:
+            reply = "40";
+            break;
+        case Power::CoolingDown:
+            reply = "20";
+            break;
         }
     } else if (is(command, "CR1")) {
         reply = QByteArray(1, input_);

@@ -26,7 +26,7 @@ struct ProjectorSettings {
     qint64 msPerLampHour = 3'600'000;  // lamp-on time that adds one hour
     QByteArray reversal = "11";        // picture reversal: "11", "10", "01" or "00"
     LampMode lampMode = LampMode::Dual;
-    int pressureHpa = 1013;            // air pressure the sensor reads
+    int pressureHpa = 1013;  // air pressure the sensor reads
 };
 
 class Projector {

@@ -14,8 +14,8 @@ namespace {
 
 struct Options {
     QCommandLineParser parser;
-    QCommandLineOption help = QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
-                                                 QStringLiteral("Show this help and end."));
+    QCommandLineOption help =
+        QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end."));
     QCommandLineOption version = QCommandLineOption({QStringLiteral("v"), QStringLiteral("version")},
                                                     QStringLiteral("Show the version and end."));
     QCommandLineOption listPorts = QCommandLineOption(
@@ -30,9 +30,9 @@ struct Options {
         QStringLiteral("device"));
 
     Options() {
-        parser.setApplicationDescription(QStringLiteral(
-            "The operator's panel for the OLVA MV70 projector on a serial line.\n"
-            "COM1 is opened at start; a USB adapter that is unplugged is waited for and opened again."));
+        parser.setApplicationDescription(
+            QStringLiteral("The operator's panel for the OLVA MV70 projector on a serial line.\n"
+                           "COM1 is opened at start; a USB adapter that is unplugged is waited for and opened again."));
         parser.addOptions({help, version, listPorts, com1, com2});
     }
 };
@@ -40,14 +40,18 @@ struct Options {
 // What the toolkit itself takes from the command line (Qt's -platform,
 // -style and the like).
 const QStringList kToolkitOptions = {
-    QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
-    QStringLiteral("plugin"),   QStringLiteral("qwindowgeometry"),    QStringLiteral("geometry"),
-    QStringLiteral("qwindowtitle"), QStringLiteral("title"),          QStringLiteral("qwindowicon"),
-    QStringLiteral("icon"),     QStringLiteral("display"),            QStringLiteral("name"),
-    QStringLiteral("style"),    QStringLiteral("stylesheet"),         QStringLiteral("reverse"),
-    QStringLiteral("session"),  QStringLiteral("widgetcount"),        QStringLiteral("nograb"),
-    QStringLiteral("dograb"),   QStringLiteral("visual"),             QStringLiteral("ncols"),
-    QStringLiteral("cmap"),     QStringLiteral("qmljsdebugger"),      QStringLiteral("reverse"),
+    QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+    QStringLiteral("qwindowgeometry"), QStringLiteral("geometry"),
+    QStringLiteral("qwindowtitle"),    QStringLiteral("title"),
+    QStringLiteral("qwindowicon"),     QStringLiteral("icon"),
+    QStringLiteral("display"),         QStringLiteral("name"),
+    QStringLiteral("style"),           QStringLiteral("stylesheet"),
+    QStringLiteral("reverse"),         QStringLiteral("session"),
+    QStringLiteral("widgetcount"),     QStringLiteral("nograb"),
+    QStringLiteral("dograb"),          QStringLiteral("visual"),
+    QStringLiteral("ncols"),           QStringLiteral("cmap"),
+    QStringLiteral("qmljsdebugger"),   QStringLiteral("reverse"),
 };
 
 void print(FILE *stream, const QString &text) {
@@ -74,7 +78,7 @@ std::optional<int> answerCommandLine(int argc, char *argv[]) {
     }
     if (options.parser.isSet(options.version)) {
         print(stdout, QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),
-                                                   QCoreApplication::applicationVersion()));
+                                                    QCoreApplication::applicationVersion()));
         return 0;
     }
     for (const QString &unknown : options.parser.unknownOptionNames())

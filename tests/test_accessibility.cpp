@@ -52,10 +52,17 @@ void TestAccessibility::everyControlHasAMeaningAndARole() {
         QVERIFY2(!group.contains(name), qPrintable(name));
         group.insert(name);
         switch (row.kind) {
-        case Kind::Frame: QCOMPARE(iface->role(), QAccessible::Grouping); break;
-        case Kind::Button: QCOMPARE(iface->role(), QAccessible::Button); break;
-        case Kind::Label: QCOMPARE(name, QString::fromUtf8(row.caption)); break;
-        default: break;
+        case Kind::Frame:
+            QCOMPARE(iface->role(), QAccessible::Grouping);
+            break;
+        case Kind::Button:
+            QCOMPARE(iface->role(), QAccessible::Button);
+            break;
+        case Kind::Label:
+            QCOMPARE(name, QString::fromUtf8(row.caption));
+            break;
+        default:
+            break;
         }
         // The meaning is for assistive technology only: the caption on
         // screen stays as designed.
@@ -113,9 +120,7 @@ void TestAccessibility::dataViewButtonIsNamedByItsCaption() {
 
 void TestAccessibility::linesReportWhatTheyHold() {
     FormOnPty f;
-    const auto names = [&] {
-        return QStringList{nameOf(f->Label11), nameOf(f->Label12), nameOf(f->Label22)};
-    };
+    const auto names = [&] { return QStringList{nameOf(f->Label11), nameOf(f->Label12), nameOf(f->Label22)}; };
     const auto texts = [&] { return QStringList{f->Label11->text(), f->Label12->text(), f->Label22->text()}; };
 
     // A transmit.

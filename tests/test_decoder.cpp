@@ -153,7 +153,9 @@ void TestDecoder::pressure_data() {
     QTest::newRow("smallest") << "-6553\r" << -6865 << -6865;
     QTest::newRow("fraction rounds to even down") << "300.5\r" << 425 << 425;  // 300.5 -> 300
     QTest::newRow("fraction rounds to even up") << "301.5\r" << 427 << 427;    // 301.5 -> 302
-    QTest::newRow("ack before digits") << "\x06" "300\r" << 106 << 106;          // "ACK" stops the number
+    QTest::newRow("ack before digits") << "\x06"
+                                          "300\r"
+                                       << 106 << 106;  // "ACK" stops the number
 }
 
 void TestDecoder::pressure() {

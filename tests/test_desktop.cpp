@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 #include <signal.h>
 
 #include "form_fixture.h"
@@ -36,9 +35,9 @@ public:
         env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), home_.path());
         xvfb_.setProcessEnvironment(env_);
         // The display number, written to standard output once it is ready.
-        xvfb_.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                             QStringLiteral("0"), QStringLiteral("1024x768x24"),
-                                             QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        xvfb_.start(QStringLiteral("Xvfb"),
+                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                     QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         if (!xvfb_.waitForReadyRead(20 * kSeconds))
             return;
         display_ = u':' + QString::fromLatin1(xvfb_.readLine()).trimmed();
@@ -161,8 +160,8 @@ public:
         const mv70::window::ControlSpec *plus = mv70::window::findControl("Command1");  // on the window itself
         const int x = mv70::window::twipsToPixels(plus->left + plus->width / 2);
         const int y = mv70::window::twipsToPixels(plus->top + plus->height / 2);
-        desktop_.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(x),
-                          QString::number(y)});
+        desktop_.xdotool(
+            {QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(x), QString::number(y)});
         desktop_.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
         return QTest::qWaitFor([this] { return sim.received("C09") >= 3; }, 10 * kSeconds);
     }

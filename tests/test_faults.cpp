@@ -121,8 +121,8 @@ void TestFaults::typedTextIsSentAsTraced_data() {
 void TestFaults::typedTextIsSentAsTraced() {
     QFETCH(QString, typed);
     FormOnPty f;
-    click(f, "Command96");  // CLS
-    f->Text1->insert(typed);  // as a paste puts it in
+    click(f, "Command96");              // CLS
+    f->Text1->insert(typed);            // as a paste puts it in
     QCOMPARE(f->Text1->text(), typed);  // no length limit, nothing filtered
 
     click(f, "Command95");  // SEND

@@ -161,10 +161,11 @@ void TestFlood::randomBytesAtLineRateWhileTheOperatorWorks() {
     QVERIFY(flood.expected.count("CR0\r") > 3);
 
     const qint64 endKiB = residentKiB();
-    qInfo("%lld bytes from the line in %lld ms; %lld bytes of commands reached the far end; resident %lld KiB when the buffer "
-          "filled, %lld KiB at the end, peak %lld KiB",
-          flood.written, flood.clock.elapsed(), qint64(flood.sent.size()), flood.steadyKiB, endKiB,
-          residentKiB("VmHWM:"));
+    qInfo(
+        "%lld bytes from the line in %lld ms; %lld bytes of commands reached the far end; resident %lld KiB when the buffer "
+        "filled, %lld KiB at the end, peak %lld KiB",
+        flood.written, flood.clock.elapsed(), qint64(flood.sent.size()), flood.steadyKiB, endKiB,
+        residentKiB("VmHWM:"));
     if (underAddressSanitizer())
         return;  // its quarantine holds freed memory back on purpose
     QVERIFY(flood.steadyKiB > 0);

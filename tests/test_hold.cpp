@@ -70,7 +70,7 @@ void TestHold::holdingVolRepeatsUntilTheRelease() {
     f->Timer1_Timer();
     QCOMPARE(f.com1.read(8), QByteArray("C09\rC09\r"));
     QVERIFY(f->Timer2.isActive() && f->Timer4.isActive());  // every repeat opens them again
-    QCOMPARE(f->Timer2.interval(), 200);  // and the tick does not retime them
+    QCOMPARE(f->Timer2.interval(), 200);                    // and the tick does not retime them
 
     f->RxBuffer = QStringLiteral("x");
     f->Timer1.start();

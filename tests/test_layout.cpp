@@ -60,12 +60,24 @@ void TestLayout::everyControlExistsInItsContainer() {
         QWidget *expectedParent = row.parent ? f->control(row.parent) : f.form.get();
         QCOMPARE(widget->parentWidget(), expectedParent);
         switch (row.kind) {
-        case Kind::Button: QVERIFY(qobject_cast<QPushButton *>(widget)); break;
-        case Kind::Option: QVERIFY(qobject_cast<QRadioButton *>(widget)); break;
-        case Kind::TextBox: QVERIFY(qobject_cast<QLineEdit *>(widget)); break;
-        case Kind::Image: QVERIFY(qobject_cast<LogoImage *>(widget)); break;
-        case Kind::Label: QVERIFY(qobject_cast<QLabel *>(widget) || qobject_cast<MonitorLine *>(widget)); break;
-        case Kind::Frame: QCOMPARE(widget->metaObject(), &QFrame::staticMetaObject); break;
+        case Kind::Button:
+            QVERIFY(qobject_cast<QPushButton *>(widget));
+            break;
+        case Kind::Option:
+            QVERIFY(qobject_cast<QRadioButton *>(widget));
+            break;
+        case Kind::TextBox:
+            QVERIFY(qobject_cast<QLineEdit *>(widget));
+            break;
+        case Kind::Image:
+            QVERIFY(qobject_cast<LogoImage *>(widget));
+            break;
+        case Kind::Label:
+            QVERIFY(qobject_cast<QLabel *>(widget) || qobject_cast<MonitorLine *>(widget));
+            break;
+        case Kind::Frame:
+            QCOMPARE(widget->metaObject(), &QFrame::staticMetaObject);
+            break;
         }
     }
     // The press-and-hold buttons are the kind that reports any mouse button.
@@ -80,8 +92,7 @@ void TestLayout::controlsInFramesLieInsideTheirFrame() {
         if (!row.parent)
             continue;
         const QWidget *widget = f->control(row.name);
-        QVERIFY2(QRect(QPoint(0, 0), widget->parentWidget()->size()).contains(widget->geometry()),
-                 row.name.data());
+        QVERIFY2(QRect(QPoint(0, 0), widget->parentWidget()->size()).contains(widget->geometry()), row.name.data());
     }
     // Every top-level control lies inside the full client area.
     f->setClientHeight(FullHeight.client);
@@ -329,12 +340,18 @@ void TestLayout::captionsFitTheirControls() {
                 captions << QStringLiteral("データを表示しない") << QStringLiteral("CLOSE");
             for (const QString &shown : captions) {
                 const QRect ink = inkOf(qobject_cast<QAbstractButton *>(widget), shown);
-                const QRect inside = QRect(QPoint(0, 0), widget->size() * dpr).adjusted(border, border, -border, -border);
+                const QRect inside =
+                    QRect(QPoint(0, 0), widget->size() * dpr).adjusted(border, border, -border, -border);
                 QVERIFY2(!ink.isEmpty() && inside.contains(ink),
                          qPrintable(QStringLiteral("%1 \"%2\": ink %3,%4 %5x%6 in %7x%8 at %9x")
                                         .arg(QString::fromUtf8(row.name.data()), shown)
-                                        .arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())
-                                        .arg(widget->width() * dpr).arg(widget->height() * dpr).arg(dpr)));
+                                        .arg(ink.x())
+                                        .arg(ink.y())
+                                        .arg(ink.width())
+                                        .arg(ink.height())
+                                        .arg(widget->width() * dpr)
+                                        .arg(widget->height() * dpr)
+                                        .arg(dpr)));
             }
             break;
         }

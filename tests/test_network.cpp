@@ -141,15 +141,14 @@ void TestNetwork::telnetReader_data() {
 
     const QByteArray iac(1, '\xff');
     QTest::newRow("plain bytes") << QByteArray("80\r\x06") << QByteArray("80\r\x06") << QByteArray() << 0;
-    QTest::newRow("doubled 0xFF is one byte") << bytes({'a', 255, 255, 'b', 255, 255}) << bytes({'a', 255, 'b', 255})
-                                              << QByteArray() << 0;
+    QTest::newRow("doubled 0xFF is one byte")
+        << bytes({'a', 255, 255, 'b', 255, 255}) << bytes({'a', 255, 'b', 255}) << QByteArray() << 0;
     // What ser2net 4.3 says first: WILL/DO SGA, WILL ECHO, DONT ECHO, DO/WILL BINARY, DO COM-PORT.
-    QTest::newRow("ser2net greeting")
-        << bytes({255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251, 0, 255, 253, 44})
-        << QByteArray() << bytes({255, 253, 3, 255, 251, 3, 255, 254, 1}) << 0;
-    QTest::newRow("unknown options refused once")
-        << bytes({255, 253, 24, 255, 253, 24, 255, 251, 31, 255, 251, 31}) << QByteArray()
-        << bytes({255, 252, 24, 255, 254, 31}) << 0;
+    QTest::newRow("ser2net greeting") << bytes(
+        {255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251, 0, 255, 253, 44})
+                                      << QByteArray() << bytes({255, 253, 3, 255, 251, 3, 255, 254, 1}) << 0;
+    QTest::newRow("unknown options refused once") << bytes({255, 253, 24, 255, 253, 24, 255, 251, 31, 255, 251, 31})
+                                                  << QByteArray() << bytes({255, 252, 24, 255, 254, 31}) << 0;
     QTest::newRow("speed confirmed amid data")
         << bytes({'x', 255, 250, 44, 101, 0, 0, 0x25, 0x80, 255, 240, 'y'}) << QByteArray("xy") << QByteArray() << 9600;
     QTest::newRow("0xFF doubled inside a subnegotiation")
@@ -159,10 +158,9 @@ void TestNetwork::telnetReader_data() {
         << QByteArray("z") << QByteArray() << 0;
     QTest::newRow("broken subnegotiation end read as a command")
         << bytes({255, 250, 44, 101, 1, 255, 253, 24, 'k'}) << QByteArray("k") << bytes({255, 252, 24}) << 0;
-    QTest::newRow("CR NUL before binary is agreed") << QByteArray("x\r\0y", 4) << QByteArray("x\ry") << QByteArray()
-                                                    << 0;
-    QTest::newRow("CR NUL once binary") << bytes({255, 251, 0, '\r', 0}) << QByteArray("\r\0", 2) << QByteArray()
-                                        << 0;
+    QTest::newRow("CR NUL before binary is agreed")
+        << QByteArray("x\r\0y", 4) << QByteArray("x\ry") << QByteArray() << 0;
+    QTest::newRow("CR NUL once binary") << bytes({255, 251, 0, '\r', 0}) << QByteArray("\r\0", 2) << QByteArray() << 0;
     // A server flipping an option for ever gets a bounded number of answers.
     QByteArray flipping;
     for (int i = 0; i < 1000; ++i)
@@ -212,8 +210,8 @@ void TestNetwork::telnetEncoding() {
     serial::LineSettings line;
     line.baudRate = 0x0100FF;  // a 0xFF inside a value is doubled too
     QCOMPARE(telnet.encodeSettings(line).toHex(' '),
-             bytes({255, 250, 44, 1, 0, 1, 0, 255, 255, 255, 240, 255, 250, 44, 2, 8, 255, 240, 255, 250, 44, 3, 1,
-                    255, 240, 255, 250, 44, 4, 1, 255, 240, 255, 250, 44, 5, 1, 255, 240})
+             bytes({255, 250, 44, 1,   0,   1,   0,   255, 255, 255, 240, 255, 250, 44,  2,  8, 255, 240, 255, 250,
+                    44,  3,   1,  255, 240, 255, 250, 44,  4,   1,   255, 240, 255, 250, 44, 5, 1,   255, 240})
                  .toHex(' '));
 }
 
@@ -383,7 +381,8 @@ void TestNetwork::failedConnectionKeepsWindowResponsive() {
     QTRY_VERIFY_WITH_TIMEOUT(!p.warnings.isEmpty(), 10000);
     ticksAtWarning = ticks;
     const QString cause = silent ? QStringLiteral("timed out") : QStringLiteral("connection refused");
-    QCOMPARE(p.warnings, QStringList{QStringLiteral("COM1: cannot connect to %1:%2: %3").arg(host).arg(port).arg(cause)});
+    QCOMPARE(p.warnings,
+             QStringList{QStringLiteral("COM1: cannot connect to %1:%2: %3").arg(host).arg(port).arg(cause)});
     QVERIFY(!p.form->MSComm1.PortOpen());
     if (silent)
         QVERIFY(ticksAtWarning > 0);  // the window's events went on during the attempt

@@ -32,7 +32,8 @@ void TestPlacement::startUpPutsTheWindowWithinReach() {
     // Centred as the full-height window wherever the compact one then lies
     // within the area.
     const QPoint centred(screen->geometry().x() + (size.width() - f->width()) / 2,
-                         screen->geometry().y() + (size.height() - window::twipsToPixels(window::FullHeight.outer)) / 2);
+                         screen->geometry().y()
+                             + (size.height() - window::twipsToPixels(window::FullHeight.outer)) / 2);
     if (area.contains(QRect(centred, f->size() + QSize(8, 25))))
         QCOMPARE(f->pos(), centred);
 

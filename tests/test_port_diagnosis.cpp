@@ -163,7 +163,7 @@ void TestPortDiagnosis::listingFollowsStableNames() {
     serial::ListedPort port = listed();
     QCOMPARE(port.device, line.path());
     QCOMPARE(port.stableNames, QStringList{stable});  // the dangling link is left out
-    QVERIFY(port.holders.isEmpty());                   // this process itself does not count
+    QVERIFY(port.holders.isEmpty());                  // this process itself does not count
     QCOMPARE(serial::describePort(port), QStringLiteral("%1 (%2)").arg(stable, line.path()));
 
     // Opened by its stable name, it is in use, found by the lock of the
@@ -191,8 +191,8 @@ void TestPortDiagnosis::commandLine() {
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(MV70_CONTROL), arguments);
         program.waitForFinished(30000);
-        return std::pair{program.exitCode(), QString::fromLocal8Bit(program.readAllStandardOutput()
-                                                                    + program.readAllStandardError())};
+        return std::pair{program.exitCode(),
+                         QString::fromLocal8Bit(program.readAllStandardOutput() + program.readAllStandardError())};
     };
     auto [code, out] = run({QStringLiteral("--version")});
     QCOMPARE(code, 0);

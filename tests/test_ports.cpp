@@ -102,9 +102,9 @@ void TestPorts::failedChoiceWarnsAndFallsBack() {
     QCOMPARE(f.warnings.size(), 1);
     QVERIFY2(f.warnings.first().contains(QString::fromLatin1(missingDevice())), qPrintable(f.warnings.first()));
     QVERIFY(!f->MSComm1.PortOpen());
-    QCOMPARE(f->MSComm1.CommPort(), 1);  // the fallback
+    QCOMPARE(f->MSComm1.CommPort(), 1);                                         // the fallback
     QVERIFY(qobject_cast<QRadioButton *>(f->control("Option2"))->isChecked());  // marks stay
-    QVERIFY(!f->Frame8->isHidden());                                             // and so does the panel
+    QVERIFY(!f->Frame8->isHidden());                                            // and so does the panel
 
     // The port was closed by the failure: the next choice opens it.
     choose(f, "Option1");

@@ -112,11 +112,14 @@ void TestProjector::installationSettings_data() {
     QTest::addColumn<QString>("lampsOff");
     QTest::addColumn<QString>("lampsOn");
     QTest::newRow("10 no1") << QByteArray("10") << int(LampMode::No1) << " Top/Bottom reversal"
-                            << " All OFF : 1 Lamp mode(No1 USE)" << " No1 ON  : 1 Lamp mode(No1 USE)";
+                            << " All OFF : 1 Lamp mode(No1 USE)"
+                            << " No1 ON  : 1 Lamp mode(No1 USE)";
     QTest::newRow("01 no2") << QByteArray("01") << int(LampMode::No2) << " Left/Right reversal"
-                            << " All OFF : 1 Lamp mode(No2 USE)" << " No2 ON  : 1 Lamp mode(No2 USE)";
+                            << " All OFF : 1 Lamp mode(No2 USE)"
+                            << " No2 ON  : 1 Lamp mode(No2 USE)";
     QTest::newRow("00 dual") << QByteArray("00") << int(LampMode::Dual) << " Top/Bottom , Left/Right reversal"
-                             << " All OFF : 2 Lamp mode" << " No1,2 ON  : 2 Lamp mode";
+                             << " All OFF : 2 Lamp mode"
+                             << " No1,2 ON  : 2 Lamp mode";
 }
 
 void TestProjector::installationSettings() {
@@ -236,7 +239,8 @@ void TestProjector::anythingElseGetsTheErrorReply_data() {
     QTest::newRow("short") << QByteArray("C0");
     QTest::newRow("unknown code") << QByteArray("C61");
     QTest::newRow("phrase in part") << QByteArray("CF INPUT VIDEO");
-    QTest::newRow("control byte") << QByteArray("C\x06" "0");
+    QTest::newRow("control byte") << QByteArray("C\x06"
+                                                "0");
 }
 
 void TestProjector::anythingElseGetsTheErrorReply() {

@@ -81,7 +81,7 @@ void TestReceive::timeoutMarkOnlyWhenNothingCame() {
 void TestReceive::replyBetweenTheTicksStartsAFreshBuffer() {
     FormOnPty f;
     query(f, "Command47");  // SETTING
-    receive(f, "1");  // a stray character before the reply window ends
+    receive(f, "1");        // a stray character before the reply window ends
     f->Timer2_Timer();
     QVERIFY(f->RxBuffer.isEmpty());
     receive(f, "10\r");  // late, but before the display hold ends
@@ -111,7 +111,7 @@ void TestReceive::unsolicitedReplyDecodedAgainstTheSameQuery() {
 // buffer (its reply window still open) is read from its own reply alone.
 void TestReceive::transmitStartsANewExchange_data() {
     QTest::addColumn<QByteArray>("firstButton");  // the button before, or none
-    QTest::addColumn<QByteArray>("before");  // what came in before the query
+    QTest::addColumn<QByteArray>("before");       // what came in before the query
     QTest::addColumn<QByteArray>("queryButton");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("reading");
@@ -119,8 +119,7 @@ void TestReceive::transmitStartsANewExchange_data() {
                                       << QByteArray("035.5,040.0,045.5\r")
                                       << "  S1= 0 3 5 . 5 C  ,   S2=  4 0 . 0 C , S3= 0 4 5 . 5 C";
     QTest::newRow("TEMP then L-TIME") << QByteArray("Command54") << QByteArray("025.0,025.0,025.0\r")
-                                      << QByteArray("Command46") << QByteArray("01234\r")
-                                      << " 0 1 2 3 4 CR  Hour Use";
+                                      << QByteArray("Command46") << QByteArray("01234\r") << " 0 1 2 3 4 CR  Hour Use";
     QTest::newRow("POWER ON then STATUS") << QByteArray("Command17") << QByteArray("\x06") << QByteArray("Command44")
                                           << QByteArray("00\r") << " Power ON";
     QTest::newRow("noise then STATUS") << QByteArray() << QByteArray("\x13\xff#0") << QByteArray("Command44")

@@ -18,7 +18,9 @@ namespace {
 
 void click(FormOnPty &f, const char *name) { QTest::mouseClick(f->control(name), Qt::LeftButton); }
 
-int openFiles() { return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size()); }
+int openFiles() {
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
 
 qint64 residentKiB() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -86,8 +88,9 @@ void TestReconnect::simulatorGoesAndComesBack() {
         QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
         QVERIFY(!f->MSComm1.PortOpen());
         QVERIFY(f->MSComm1.isWaitingForLine());
-        QCOMPARE(f->Label22->text(),
-                 QStringLiteral(" COM1 (%1) disconnected: the device is gone. Waiting for it to come back...").arg(link));
+        QCOMPARE(
+            f->Label22->text(),
+            QStringLiteral(" COM1 (%1) disconnected: the device is gone. Waiting for it to come back...").arg(link));
         // A press while it is gone is told and not kept for later.
         click(f, "Command44");
         QVERIFY2(f->Label22->text().startsWith(" Port not open"), qPrintable(f->Label22->text()));
@@ -127,8 +130,8 @@ void TestReconnect::simulatorGoesAndComesBack() {
     }
     QCOMPARE(openFiles(), filesAfterFirst);
     const qint64 grown = residentKiB() - residentAfterFirst;
-    qInfo("resident memory after the first loss %lld KiB, %lld KiB more after %d more", static_cast<long long>(residentAfterFirst),
-          static_cast<long long>(grown), kLosses - 1);
+    qInfo("resident memory after the first loss %lld KiB, %lld KiB more after %d more",
+          static_cast<long long>(residentAfterFirst), static_cast<long long>(grown), kLosses - 1);
 #if !defined(__SANITIZE_ADDRESS__)
     QVERIFY2(grown < 2048, qPrintable(QString::number(grown)));
 #endif

@@ -105,7 +105,7 @@ void TestSend::failedWriteStopsTheRoutineAndIsShown() {
 
     qobject_cast<QPushButton *>(f->control("Command44"))->click();  // STATUS
 
-    QCOMPARE(f->LastCommand, QStringLiteral("CR0\r"));  // stored before the send
+    QCOMPARE(f->LastCommand, QStringLiteral("CR0\r"));        // stored before the send
     QCOMPARE(f->Label11->text(), QStringLiteral(" before"));  // no trace
     QVERIFY(!f->Timer2.isActive());
     QVERIFY(!f->Timer4.isActive());

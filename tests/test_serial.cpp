@@ -248,13 +248,14 @@ void TestSerial::noPermissionNamesTheDialoutGroup() {
         environment.insert(QStringLiteral("MV70_COM1"), device.fileName());
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                              QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                              QString::fromLatin1(QTest::currentTestFunction())});
+        child.start(setpriv,
+                    {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                     QCoreApplication::applicationFilePath(), QString::fromLatin1(QTest::currentTestFunction())});
         QVERIFY(child.waitForFinished(30000));
         const QByteArray output = child.readAll();
         if (output.startsWith("setpriv:"))
-            QSKIP(qPrintable(QStringLiteral("cannot change to an ordinary user here: ") + QString::fromLocal8Bit(output)));
+            QSKIP(qPrintable(QStringLiteral("cannot change to an ordinary user here: ")
+                             + QString::fromLocal8Bit(output)));
         QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
         return;
     }
@@ -263,7 +264,8 @@ void TestSerial::noPermissionNamesTheDialoutGroup() {
         MSComm comm;
         const auto outcome = comm.setPortOpen(true);
         QVERIFY(!outcome);
-        QVERIFY2(outcome.description().startsWith(QStringLiteral("COM1: no permission to open ") + QString::fromLocal8Bit(given))
+        QVERIFY2(outcome.description().startsWith(QStringLiteral("COM1: no permission to open ")
+                                                  + QString::fromLocal8Bit(given))
                      && outcome.description().contains(u"belongs to the group dialout, and user nobody is not in it")
                      && outcome.description().contains(u"sudo adduser nobody dialout\nthen log out and in again"),
                  qPrintable(outcome.description()));

@@ -23,7 +23,9 @@ public:
             ::close(fd_);
     }
     bool isOpen() const { return fd_ >= 0; }
-    bool write(const QByteArray &bytes) { return ::write(fd_, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
+    bool write(const QByteArray &bytes) {
+        return ::write(fd_, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
     // Everything that arrives until `until` is in, or the time is up.
     QByteArray read(int timeoutMs, const QByteArray &until = {}) {
         QByteArray bytes;

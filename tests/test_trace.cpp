@@ -64,7 +64,8 @@ namespace {
 
 // One character of every token kind, a blank, a character beyond "z" and
 // a pair of UTF-16 units.
-const QString kMixed = QString::fromUtf8("C0 z{\x06\x14\r\n\x01\xC3\xBF\xF0\x9F\x98\x80" "A");
+const QString kMixed = QString::fromUtf8("C0 z{\x06\x14\r\n\x01\xC3\xBF\xF0\x9F\x98\x80"
+                                         "A");
 
 }  // namespace
 

@@ -197,7 +197,7 @@ void TestViews::endClosesThePortAndStopsEverything() {
     QTest::mousePress(f->control("Command1"), Qt::LeftButton);  // a held repeat
     QVERIFY(f->Timer1.isActive());
     f.com1.read(4);
-    f.com1.write("00\r");  // and a reply on its way
+    f.com1.write("00\r");                                        // and a reply on its way
     QTest::mouseClick(f->control("Command16"), Qt::LeftButton);  // END
     QCOMPARE(ended.size(), 1);
     QVERIFY(!f->MSComm1.PortOpen());

@@ -103,7 +103,7 @@ static_assert(kOneShotButtons.size() == 39);
 // The code each Timer1 tick sends, by RepeatCode (1 to 24). Rows without a
 // button are kept: the projector knows them.
 inline constexpr std::array<std::u16string_view, 25> kRepeatCodes = {
-    u"",                                        // 0: no repeat
+    u"",                                                             // 0: no repeat
     u"C09", u"C0A", u"C3C", u"C3D", u"C3B", u"C3A", u"C20", u"C21",  // 1-8
     u"C4B", u"C4A", u"C5D", u"C5E", u"C3F", u"C3E", u"C20", u"C21",  // 9-16
     u"C30", u"C31", u"C8E", u"C8F", u"C5D", u"C5E", u"C5F", u"C60",  // 17-24

@@ -1,8 +1,8 @@
 #include "protocol/reply_decoder.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
-#include <array>
 #include <limits>
 #include <span>
 #include <string>
@@ -99,9 +99,8 @@ const Query kQueries[] = {
 
 bool matchesKey(QStringView lastCommand, QStringView prefix, QStringView query) {
     // The key is the prefix, the query and one carriage return, compared exactly.
-    return lastCommand.size() == prefix.size() + query.size() + 1
-        && lastCommand.startsWith(prefix) && lastCommand.sliced(prefix.size()).startsWith(query)
-        && lastCommand.back() == kCR;
+    return lastCommand.size() == prefix.size() + query.size() + 1 && lastCommand.startsWith(prefix)
+        && lastCommand.sliced(prefix.size()).startsWith(query) && lastCommand.back() == kCR;
 }
 
 // Positions counted from 1; a range past the end is cut at the end.
@@ -202,8 +201,7 @@ double readNumber(QStringView text) {
     return ptr == begin ? 0.0 : value;
 }
 
-Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringView trace,
-                    qint16 &pressureValue) {
+Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringView trace, qint16 &pressureValue) {
     for (const Query &query : kQueries) {
         if (!matchesKey(lastCommand, commandPrefix, query.text))
             continue;

@@ -23,8 +23,7 @@ struct Reading {
 
 // `trace` is the receive trace as the RXD line shows it. `pressureValue` is
 // the controller's work value; only the pressure reading writes it.
-Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringView trace,
-                    qint16 &pressureValue);
+Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringView trace, qint16 &pressureValue);
 
 // The pressure reading's number: blanks, tabs and line feeds are skipped
 // wherever they stand; then an optional sign, digits and an optional
@@ -40,7 +39,6 @@ struct QueryName {
 };
 std::span<const QueryName> knownQueries();
 
-inline const QString kPressureOutOfRange =
-    QStringLiteral(" PRESSURE reading out of range (-6553 to 6553)");
+inline const QString kPressureOutOfRange = QStringLiteral(" PRESSURE reading out of range (-6553 to 6553)");
 
 }  // namespace mv70

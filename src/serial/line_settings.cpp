@@ -22,9 +22,8 @@ std::variant<LineSettings, QString> parseLineSettings(QStringView text) {
 
     bool ok = false;
     const QStringView baud = fields[0];
-    const bool allDigits = !baud.isEmpty() && std::all_of(baud.begin(), baud.end(), [](QChar c) {
-        return c >= u'0' && c <= u'9';
-    });
+    const bool allDigits =
+        !baud.isEmpty() && std::all_of(baud.begin(), baud.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     settings.baudRate = allDigits ? baud.toInt(&ok) : 0;
     if (!ok || settings.baudRate <= 0)
         return invalid(text, QStringLiteral("the baud rate must be a positive decimal number"));
@@ -33,11 +32,21 @@ std::variant<LineSettings, QString> parseLineSettings(QStringView text) {
     if (parity.size() != 1)
         return invalid(text, QStringLiteral("the parity must be one letter of N, E, O, M, S"));
     switch (parity[0].toUpper().unicode()) {
-    case u'N': settings.parity = LineSettings::Parity::None; break;
-    case u'E': settings.parity = LineSettings::Parity::Even; break;
-    case u'O': settings.parity = LineSettings::Parity::Odd; break;
-    case u'M': settings.parity = LineSettings::Parity::Mark; break;
-    case u'S': settings.parity = LineSettings::Parity::Space; break;
+    case u'N':
+        settings.parity = LineSettings::Parity::None;
+        break;
+    case u'E':
+        settings.parity = LineSettings::Parity::Even;
+        break;
+    case u'O':
+        settings.parity = LineSettings::Parity::Odd;
+        break;
+    case u'M':
+        settings.parity = LineSettings::Parity::Mark;
+        break;
+    case u'S':
+        settings.parity = LineSettings::Parity::Space;
+        break;
     default:
         return invalid(text, QStringLiteral("the parity must be one letter of N, E, O, M, S"));
     }

@@ -14,20 +14,28 @@ namespace {
 
 QSerialPort::Parity toQt(LineSettings::Parity parity) {
     switch (parity) {
-    case LineSettings::Parity::None: return QSerialPort::NoParity;
-    case LineSettings::Parity::Even: return QSerialPort::EvenParity;
-    case LineSettings::Parity::Odd: return QSerialPort::OddParity;
-    case LineSettings::Parity::Mark: return QSerialPort::MarkParity;
-    case LineSettings::Parity::Space: return QSerialPort::SpaceParity;
+    case LineSettings::Parity::None:
+        return QSerialPort::NoParity;
+    case LineSettings::Parity::Even:
+        return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd:
+        return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark:
+        return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space:
+        return QSerialPort::SpaceParity;
     }
     return QSerialPort::NoParity;
 }
 
 QSerialPort::StopBits toQt(LineSettings::StopBits stopBits) {
     switch (stopBits) {
-    case LineSettings::StopBits::One: return QSerialPort::OneStop;
-    case LineSettings::StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
-    case LineSettings::StopBits::Two: return QSerialPort::TwoStop;
+    case LineSettings::StopBits::One:
+        return QSerialPort::OneStop;
+    case LineSettings::StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
     }
     return QSerialPort::OneStop;
 }
@@ -83,9 +91,7 @@ QByteArray MSComm::encodeOutput(QStringView text) {
 
 QString MSComm::decodeInput(QByteArrayView bytes) { return QString::fromLatin1(bytes); }
 
-QString MSComm::portLabel() const {
-    return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(device());
-}
+QString MSComm::portLabel() const { return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(device()); }
 
 CommOutcome MSComm::setCommPort(int port) {
     if (PortOpen())
@@ -111,8 +117,7 @@ CommOutcome MSComm::applySettings(const QString &settings) {
     const QScopedValueRollback busy(inOperation_, true);
     const bool applied = port_.setBaudRate(line.baudRate) && port_.setParity(toQt(line.parity))
                       && port_.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits))
-                      && port_.setStopBits(toQt(line.stopBits))
-                      && port_.setFlowControl(QSerialPort::NoFlowControl);
+                      && port_.setStopBits(toQt(line.stopBits)) && port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!applied)
         return CommOutcome::failure(
             QStringLiteral("%1 refused the settings \"%2\": %3").arg(portLabel(), settings, port_.errorString()));
@@ -210,9 +215,8 @@ CommOutcome MSComm::openNetwork(const QString &device) {
 void MSComm::onNetworkFailed(const QString &cause) {
     if (std::exchange(quietAttempt_, false))
         return;  // a quiet attempt of the wait: the next one follows
-    emit openFailed(QStringLiteral("COM%1: cannot connect to %2: %3")
-                        .arg(commPort_)
-                        .arg(network_.address().hostAndPort(), cause));
+    emit openFailed(
+        QStringLiteral("COM%1: cannot connect to %2: %3").arg(commPort_).arg(network_.address().hostAndPort(), cause));
 }
 
 void MSComm::onNetworkRestored() {

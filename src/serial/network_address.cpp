@@ -13,8 +13,8 @@ QString invalid(QStringView device, const QString &why) {
 }
 
 bool isHostCharacter(QChar c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-'
-        || c == u'.' || c == u'_';
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.'
+        || c == u'_';
 }
 
 }  // namespace

@@ -7,11 +7,16 @@ namespace {
 
 QString causeOf(QAbstractSocket::SocketError error, const QString &fallback) {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return QStringLiteral("connection refused");
-    case QAbstractSocket::HostNotFoundError: return QStringLiteral("no such host");
-    case QAbstractSocket::SocketTimeoutError: return QStringLiteral("timed out");
-    case QAbstractSocket::RemoteHostClosedError: return QStringLiteral("the server closed the connection");
-    default: return fallback;
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("connection refused");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("no such host");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("timed out");
+    case QAbstractSocket::RemoteHostClosedError:
+        return QStringLiteral("the server closed the connection");
+    default:
+        return fallback;
     }
 }
 
@@ -107,8 +112,11 @@ void NetworkLine::applySettings(const LineSettings &settings) {
 
 bool NetworkLine::write(QByteArrayView bytes) {
     switch (state_) {
-    case State::Closed: return false;
-    case State::Connected: send(reader_.encodeData(bytes)); return true;
+    case State::Closed:
+        return false;
+    case State::Connected:
+        send(reader_.encodeData(bytes));
+        return true;
     case State::Connecting:
     case State::Negotiating:
         if (pending_.size() + bytes.size() > kMaxPending)

@@ -79,7 +79,7 @@ private:
     NetworkAddress address_;
     TelnetReader reader_;
     std::optional<LineSettings> settings_;  // waiting for the COM port option
-    QByteArray pending_;                     // the projector's bytes, waiting for the connection
+    QByteArray pending_;                    // the projector's bytes, waiting for the connection
     QByteArray received_;
     State state_ = State::Closed;
     quint64 attempt_ = 0;  // the connection being made; older ones are void

@@ -42,9 +42,7 @@ QString programOf(qint64 pid) {
     return QString::fromLocal8Bit(comm.read(256)).trimmed();
 }
 
-bool processAlive(qint64 pid) {
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
+bool processAlive(qint64 pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
 // "LCK..ttyUSB0" for /dev/ttyUSB0, "LCK..pts_3" for /dev/pts/3: what serial
 // programs, Qt's among them, call the lock of a device.
@@ -269,7 +267,7 @@ QString describeOpenFailure(int port, const QString &name, const QString &device
                               "has no port behind it.\n")
                    .arg(port)
                    .arg(which)
-            + adaptersPresent(port);
+             + adaptersPresent(port);
     const QList<Holder> holders = findHolders(device, name);
     if (error == QSerialPort::PermissionError || !holders.isEmpty()) {
         QString text = QStringLiteral("COM%1: %2 is in use by another program").arg(port).arg(which);
@@ -291,8 +289,7 @@ QString describeOpenFailure(int port, const QString &name, const QString &device
         for (const Holder &holder : holders)
             if (advice = adviceFor(holder.program); !advice.isEmpty())
                 break;
-        text += u'\n'
-              + (advice.isEmpty() ? QStringLiteral("Close that program, or choose the other port.") : advice);
+        text += u'\n' + (advice.isEmpty() ? QStringLiteral("Close that program, or choose the other port.") : advice);
         return text;
     }
     return QStringLiteral("COM%1: cannot open %2: %3").arg(port).arg(which, errorString);

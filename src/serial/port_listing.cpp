@@ -61,7 +61,8 @@ QString describePort(const ListedPort &port) {
     const QString product = QStringList{port.maker, port.product}.join(u' ').trimmed();
     if (!product.isEmpty())
         about << product;
-    return about.isEmpty() ? port.bestName() : QStringLiteral("%1 (%2)").arg(port.bestName(), about.join(QStringLiteral(", ")));
+    return about.isEmpty() ? port.bestName()
+                           : QStringLiteral("%1 (%2)").arg(port.bestName(), about.join(QStringLiteral(", ")));
 }
 
 QString formatListing(const QList<ListedPort> &ports) {
@@ -85,9 +86,10 @@ QString formatListing(const QList<ListedPort> &ports) {
             QStringList who;
             for (const Holder &holder : port.holders)
                 who << describeHolder(holder);
-            text += QStringLiteral("    %1 %2\n")
-                        .arg(port.holders.first().byLockFile ? QStringLiteral("in use by") : QStringLiteral("held open by"),
-                             who.join(QStringLiteral(", ")));
+            text +=
+                QStringLiteral("    %1 %2\n")
+                    .arg(port.holders.first().byLockFile ? QStringLiteral("in use by") : QStringLiteral("held open by"),
+                         who.join(QStringLiteral(", ")));
         }
     }
     return text;

@@ -176,11 +176,20 @@ void TelnetReader::endSubnegotiation() {
         confirmed_.baudRate = baud <= 0x7FFFFFFF ? static_cast<qint32>(baud) : 0;
     } else if (size == 1) {
         switch (code) {
-        case kServerOffset + kSetDataSize: confirmed_.dataSize = value[0]; break;
-        case kServerOffset + kSetParity: confirmed_.parity = value[0]; break;
-        case kServerOffset + kSetStopSize: confirmed_.stopSize = value[0]; break;
-        case kServerOffset + kSetControl: confirmed_.control = value[0]; break;
-        default: break;  // line and modem state notices, flow control: nothing for us
+        case kServerOffset + kSetDataSize:
+            confirmed_.dataSize = value[0];
+            break;
+        case kServerOffset + kSetParity:
+            confirmed_.parity = value[0];
+            break;
+        case kServerOffset + kSetStopSize:
+            confirmed_.stopSize = value[0];
+            break;
+        case kServerOffset + kSetControl:
+            confirmed_.control = value[0];
+            break;
+        default:
+            break;  // line and modem state notices, flow control: nothing for us
         }
     }
 }
@@ -211,18 +220,34 @@ QByteArray TelnetReader::encodeSettings(const LineSettings &settings) const {
     appendCommand(out, kSetDataSize, QByteArray(1, static_cast<char>(settings.dataBits)));
     int parity = 1;
     switch (settings.parity) {
-    case LineSettings::Parity::None: parity = 1; break;
-    case LineSettings::Parity::Odd: parity = 2; break;
-    case LineSettings::Parity::Even: parity = 3; break;
-    case LineSettings::Parity::Mark: parity = 4; break;
-    case LineSettings::Parity::Space: parity = 5; break;
+    case LineSettings::Parity::None:
+        parity = 1;
+        break;
+    case LineSettings::Parity::Odd:
+        parity = 2;
+        break;
+    case LineSettings::Parity::Even:
+        parity = 3;
+        break;
+    case LineSettings::Parity::Mark:
+        parity = 4;
+        break;
+    case LineSettings::Parity::Space:
+        parity = 5;
+        break;
     }
     appendCommand(out, kSetParity, QByteArray(1, static_cast<char>(parity)));
     int stop = 1;
     switch (settings.stopBits) {
-    case LineSettings::StopBits::One: stop = 1; break;
-    case LineSettings::StopBits::Two: stop = 2; break;
-    case LineSettings::StopBits::OneAndHalf: stop = 3; break;
+    case LineSettings::StopBits::One:
+        stop = 1;
+        break;
+    case LineSettings::StopBits::Two:
+        stop = 2;
+        break;
+    case LineSettings::StopBits::OneAndHalf:
+        stop = 3;
+        break;
     }
     appendCommand(out, kSetStopSize, QByteArray(1, static_cast<char>(stop)));
     appendCommand(out, kSetControl, QByteArray(1, 1));  // no flow control, as on a local port

@@ -26,12 +26,11 @@ public:
     enum class Mode { Raw, Rfc2217 };
 
     // Telnet commands and options used here.
-    static constexpr std::uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
-                                  kSe = 240;
+    static constexpr std::uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250, kSe = 240;
     static constexpr std::uint8_t kBinary = 0, kEcho = 1, kSuppressGoAhead = 3, kComPort = 44;
     // COM port control commands from the client; the server answers with the same code plus 100.
-    static constexpr std::uint8_t kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4,
-                                  kSetControl = 5, kServerOffset = 100;
+    static constexpr std::uint8_t kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4, kSetControl = 5,
+                                  kServerOffset = 100;
     // Subnegotiation bytes kept; a longer one is dropped whole.
     static constexpr int kMaxSubnegotiation = 64;
     // Negotiation answers per connection; beyond that the server is ignored.
@@ -84,9 +83,9 @@ private:
 
     Mode mode_;
     Read read_ = Read::Data;
-    std::uint8_t verb_ = 0;  // the WILL/WONT/DO/DONT whose option comes next
-    std::array<State, 256> us_{};    // options on our side
-    std::array<State, 256> him_{};   // options on the server's side
+    std::uint8_t verb_ = 0;                    // the WILL/WONT/DO/DONT whose option comes next
+    std::array<State, 256> us_{};              // options on our side
+    std::array<State, 256> him_{};             // options on the server's side
     std::array<std::uint8_t, 256> refused_{};  // bit 0: a DO refused, bit 1: a WILL refused
     int answersLeft_ = kMaxAnswers;
     std::array<std::uint8_t, kMaxSubnegotiation> sb_{};

@@ -66,11 +66,11 @@ private:
     QString text_;
     quint64 nameChangesRaised_ = 0;
     QElapsedTimer sinceAnnounced_;  // since assistive technology was last told
-    QTimer announceTimer_;  // a name change held back until the interval is over
-    QElapsedTimer sinceRepaint_;  // since the last repaint was asked for
-    QElapsedTimer sinceChange_;   // since the last change of what fits
-    QElapsedTimer changingFor_;   // since the changes began without a quiet spell
-    QTimer repaintTimer_;  // a repaint held back until the interval is over
+    QTimer announceTimer_;          // a name change held back until the interval is over
+    QElapsedTimer sinceRepaint_;    // since the last repaint was asked for
+    QElapsedTimer sinceChange_;     // since the last change of what fits
+    QElapsedTimer changingFor_;     // since the changes began without a quiet spell
+    QTimer repaintTimer_;           // a repaint held back until the interval is over
 };
 
 // A push button whose caption wraps onto more lines when it does not fit on

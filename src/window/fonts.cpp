@@ -6,10 +6,10 @@ void registerFontSubstitutes() {
     static const bool registered = [] {
         QFont::insertSubstitutions(QString::fromUtf8(kGothicFamily),
                                    QStringList{QStringLiteral("IPAGothic"), QStringLiteral("MS Gothic"),
-                                    QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("monospace")});
+                                               QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("monospace")});
         QFont::insertSubstitutions(QString::fromUtf8(kPGothicFamily),
                                    QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("MS PGothic"),
-                                    QStringLiteral("Noto Sans CJK JP"), QStringLiteral("sans-serif")});
+                                               QStringLiteral("Noto Sans CJK JP"), QStringLiteral("sans-serif")});
         return true;
     }();
     Q_UNUSED(registered);

@@ -146,7 +146,7 @@ void Form1::buildControls() {
                 label->setTextFormat(Qt::PlainText);
                 label->setText(caption);
                 const Qt::Alignment horizontal = row.align == Align::Centre ? Qt::AlignHCenter
-                                               : row.align == Align::Right ? Qt::AlignRight
+                                               : row.align == Align::Right  ? Qt::AlignRight
                                                                             : Qt::AlignLeft;
                 label->setAlignment(horizontal | Qt::AlignTop);
                 widget = label;

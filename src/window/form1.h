@@ -10,8 +10,8 @@
 
 #include <QFrame>
 #include <QHash>
-#include <QPointer>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>

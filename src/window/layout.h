@@ -22,9 +22,9 @@ inline constexpr FontSpec kWindowFont{Face::Window, 0, false};
 inline constexpr FontSpec kNoFont = kWindowFont;  // frames and the logo show no text
 
 // Colours are 0xRRGGBB; these stand for the platform's own.
-inline constexpr quint32 kNoColour = 0xFF000000;       // nothing painted
-inline constexpr quint32 kButtonFace = 0xFE000000;     // the standard button colour
-inline constexpr quint32 kTextBackground = 0xFD000000; // the standard text-box colour
+inline constexpr quint32 kNoColour = 0xFF000000;        // nothing painted
+inline constexpr quint32 kButtonFace = 0xFE000000;      // the standard button colour
+inline constexpr quint32 kTextBackground = 0xFD000000;  // the standard text-box colour
 
 struct ControlSpec {
     std::string_view name;

@@ -1,7 +1,7 @@
 #include "pty_peer.h"
 
-#include <QDeadlineTimer>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 
 #include <cerrno>
 #include <poll.h>

@@ -45,9 +45,8 @@ public:
     // Starts the server and waits until it takes connections.
     bool start() {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(QStringLiteral("ser2net"),
-                       {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
-                        dir_.filePath(QStringLiteral("ser2net.yaml"))});
+        process_.start(QStringLiteral("ser2net"), {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
+                                                   dir_.filePath(QStringLiteral("ser2net.yaml"))});
         if (!process_.waitForStarted(5000))
             return false;
         // Watched from the kernel's table rather than by connecting: a
@@ -73,7 +72,8 @@ public:
         QFile table(QStringLiteral("/proc/net/tcp"));
         if (!table.open(QIODevice::ReadOnly))
             return false;
-        const QByteArray entry = QStringLiteral("0100007F:%1 00000000:0000 0A").arg(port_, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+        const QByteArray entry =
+            QStringLiteral("0100007F:%1 00000000:0000 0A").arg(port_, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
         return table.readAll().contains(entry);
     }
 
