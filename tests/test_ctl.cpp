@@ -190,6 +190,8 @@ void TestCtl::silentAndMissingPorts() {
     run = runProgram({u"--port"_qs, QString::fromLatin1(missingDevice()), u"status"_qs});
     QCOMPARE(run.status, 3);
     QVERIFY2(run.err.contains(u"no such device "_qs + QString::fromLatin1(missingDevice())), qPrintable(run.err));
+    // The remedy is the tool's own: a device named with --port, not the panel's --com1.
+    QVERIFY2(!run.err.contains(u"mv70-control"_qs), qPrintable(run.err));
 
     run = runProgram({u"--port"_qs, talking.path(), u"--port"_qs, silent.path(), u"--port"_qs,
                       QString::fromLatin1(missingDevice()), u"status"_qs});

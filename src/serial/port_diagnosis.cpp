@@ -1,5 +1,6 @@
 #include "serial/port_diagnosis.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -160,19 +161,29 @@ QString adviceFor(const QString &program) {
     return {};
 }
 
+// The command-line tool shares the panel's words, but its user names a
+// device with --port and tries again by running it again.
+bool toldToCommandLineTool() { return QCoreApplication::applicationName() == QLatin1String("mv70-ctl"); }
+
 QString adaptersPresent(int port) {
     const QList<ListedPort> ports = listPorts();
     if (ports.isEmpty())
-        return QStringLiteral("No serial adapter is present: plug it in (check the cable), then choose COM%1 in the "
-                              "COM panel to try again.")
-            .arg(port);
+        return toldToCommandLineTool()
+                 ? QStringLiteral("No serial adapter is present: plug it in (check the cable), then try again.")
+                 : QStringLiteral("No serial adapter is present: plug it in (check the cable), then choose COM%1 in "
+                                  "the COM panel to try again.")
+                       .arg(port);
     QString text = QStringLiteral("Serial devices present now:\n");
     for (const ListedPort &present : ports)
         text += QStringLiteral("  %1\n").arg(describePort(present));
-    text += QStringLiteral("To use one, start the panel with its name, e.g.\n  mv70-control --com%1 %2\n"
-                           "(or set MV70_COM%1 to it).")
-                .arg(port)
-                .arg(ports.first().bestName());
+    if (toldToCommandLineTool())
+        text += QStringLiteral("To use one, name it with --port, e.g.\n  mv70-ctl --port %1 status")
+                    .arg(ports.first().bestName());
+    else
+        text += QStringLiteral("To use one, start the panel with its name, e.g.\n  mv70-control --com%1 %2\n"
+                               "(or set MV70_COM%1 to it).")
+                    .arg(port)
+                    .arg(ports.first().bestName());
     return text;
 }
 
