@@ -14,11 +14,17 @@ struct TokenRule {
     const char *token;
 };
 
+// clang-format off
 constexpr TokenRule kTokenRules[] = {
-    {0x06, 0x06, "ACK "}, {0x14, 0x14, "&"},  // no blank after it: the next token follows directly
-    {0x0D, 0x0D, "CR "},  {0x0A, 0x0A, "LF "}, {0x00, 0x1F, "? "}, {0x20, 0x7A, nullptr},  // blank up to "z": itself
+    {0x06, 0x06, "ACK "},
+    {0x14, 0x14, "&"},      // no blank after it: the next token follows directly
+    {0x0D, 0x0D, "CR "},
+    {0x0A, 0x0A, "LF "},
+    {0x00, 0x1F, "? "},
+    {0x20, 0x7A, nullptr},  // blank up to "z": itself
     {0x7B, 0xFFFF, "? "},
 };
+// clang-format on
 
 constexpr const char *tokenByRules(char16_t c) {
     for (const TokenRule &rule : kTokenRules)
