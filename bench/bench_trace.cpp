@@ -6,8 +6,8 @@
 
 #include <QtTest>
 
-#include "protocol/reply_decoder.h"
-#include "protocol/trace.h"
+#include "logic/reply_decoder.h"
+#include "logic/trace.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "frame_probe.h"
+#include "logic/trace.h"
 #include "panel.h"
-#include "protocol/trace.h"
 #include "ser2net_process.h"
 #include "stamping_peer.h"
 #include "stats.h"

@@ -2,8 +2,8 @@
 // on the RXD and STATUS lines.
 
 #include "frame_probe.h"
+#include "logic/trace.h"
 #include "panel.h"
-#include "protocol/trace.h"
 #include "report.h"
 #include "scenarios.h"
 #include "stats.h"

@@ -5,8 +5,8 @@
 #include <iterator>
 
 #include "fuzz_input.h"
-#include "protocol/reply_decoder.h"
-#include "protocol/trace.h"
+#include "logic/reply_decoder.h"
+#include "logic/trace.h"
 
 namespace {
 

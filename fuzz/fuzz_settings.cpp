@@ -4,7 +4,7 @@
 #include <variant>
 
 #include "fuzz_input.h"
-#include "serial/line_settings.h"
+#include "logic/line_settings.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "serial/telnet_reader.h"
+#include "logic/telnet_reader.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "fuzz_input.h"
-#include "protocol/trace.h"
+#include "logic/trace.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <memory>
 #include <vector>
 
-#include "commands/command_table.h"
 #include "ctl/run.h"
 #include "form_fixture.h"
-#include "protocol/reply_decoder.h"
+#include "logic/command_table.h"
+#include "logic/reply_decoder.h"
 #include "sim_process.h"
 
 using namespace mv70;

@@ -3,8 +3,8 @@
 
 #include <QtTest>
 
-#include "protocol/reply_decoder.h"
-#include "protocol/trace.h"
+#include "logic/reply_decoder.h"
+#include "logic/trace.h"
 
 using mv70::Reading;
 

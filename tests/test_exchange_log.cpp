@@ -8,7 +8,7 @@
 
 #include "ctl/run.h"
 #include "form_fixture.h"
-#include "protocol/exchange_log.h"
+#include "logic/exchange_log.h"
 #include "sim_process.h"
 
 using namespace mv70;

@@ -8,7 +8,7 @@
 #include <QtTest>
 
 #include "form_fixture.h"
-#include "protocol/trace.h"
+#include "logic/trace.h"
 
 using namespace mv70;
 

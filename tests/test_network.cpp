@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include "form_fixture.h"
+#include "logic/network_address.h"
+#include "logic/telnet_reader.h"
 #include "ser2net_process.h"
-#include "serial/network_address.h"
-#include "serial/telnet_reader.h"
 #include "sim_process.h"
 
 using namespace mv70;

@@ -4,9 +4,9 @@
 
 #include <QtTest>
 
-#include "commands/command_table.h"
-#include "protocol/reply_decoder.h"
-#include "protocol/trace.h"
+#include "logic/command_table.h"
+#include "logic/reply_decoder.h"
+#include "logic/trace.h"
 #include "sim/projector.h"
 
 using mv70::sim::CommandReader;

@@ -4,8 +4,8 @@
 #include <QtTest>
 
 #include "form_fixture.h"
-#include "protocol/reply_decoder.h"
-#include "protocol/trace.h"
+#include "logic/reply_decoder.h"
+#include "logic/trace.h"
 
 using namespace mv70;
 

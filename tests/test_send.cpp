@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include "form_fixture.h"
-#include "protocol/trace.h"
+#include "logic/trace.h"
 #include "window/layout.h"
 
 using namespace mv70;

@@ -4,7 +4,7 @@
 
 #include <variant>
 
-#include "serial/line_settings.h"
+#include "logic/line_settings.h"
 #include "support/settings_cases.h"
 
 using mv70::serial::LineSettings;

@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-#include "protocol/trace.h"
+#include "logic/trace.h"
 
 class TestTrace : public QObject {
     Q_OBJECT

@@ -1,9 +1,9 @@
 #include "ctl/actions.h"
 
-#include "commands/command_table.h"
-#include "protocol/reply_decoder.h"
+#include "logic/command_table.h"
+#include "logic/port_choice.h"
+#include "logic/reply_decoder.h"
 #include "serial/mscomm.h"
-#include "serial/port_choice.h"
 
 namespace mv70::ctl {
 namespace {

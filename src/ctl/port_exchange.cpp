@@ -1,9 +1,9 @@
 #include "ctl/port_exchange.h"
 
-#include "commands/command_table.h"
-#include "protocol/controller_state.h"
-#include "protocol/exchange_log.h"
-#include "protocol/reply_decoder.h"
+#include "logic/command_table.h"
+#include "logic/controller_state.h"
+#include "logic/exchange_log.h"
+#include "logic/reply_decoder.h"
 
 namespace mv70::ctl {
 namespace {

@@ -9,7 +9,7 @@
 #include <QTimer>
 
 #include "ctl/actions.h"
-#include "protocol/trace.h"
+#include "logic/trace.h"
 #include "serial/mscomm.h"
 
 namespace mv70 {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "protocol/exchange_log.h"
+#include "logic/exchange_log.h"
 
 namespace mv70::ctl {
 

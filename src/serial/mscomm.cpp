@@ -4,8 +4,8 @@
 
 #include <utility>
 
-#include "serial/line_settings.h"
-#include "serial/network_address.h"
+#include "logic/line_settings.h"
+#include "logic/network_address.h"
 #include "serial/port_device.h"
 #include "serial/port_diagnosis.h"
 

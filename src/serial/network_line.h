@@ -12,9 +12,9 @@
 
 #include <optional>
 
-#include "serial/line_settings.h"
-#include "serial/network_address.h"
-#include "serial/telnet_reader.h"
+#include "logic/line_settings.h"
+#include "logic/network_address.h"
+#include "logic/telnet_reader.h"
 
 namespace mv70::serial {
 

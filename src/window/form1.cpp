@@ -13,7 +13,7 @@
 #include <climits>
 #include <vector>
 
-#include "protocol/timers.h"
+#include "logic/timers.h"
 #include "window/fonts.h"
 #include "window/layout.h"
 

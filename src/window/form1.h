@@ -21,12 +21,12 @@
 #include <memory>
 #include <string_view>
 
-#include "commands/command_table.h"
-#include "protocol/controller_state.h"
-#include "protocol/exchange_log.h"
-#include "protocol/trace.h"
+#include "logic/command_table.h"
+#include "logic/controller_state.h"
+#include "logic/exchange_log.h"
+#include "logic/port_choice.h"
+#include "logic/trace.h"
 #include "serial/mscomm.h"
-#include "serial/port_choice.h"
 #include "window/controls.h"
 
 namespace mv70 {

@@ -12,7 +12,7 @@
 
 #include <variant>
 
-#include "serial/telnet_reader.h"
+#include "logic/telnet_reader.h"
 
 namespace mv70::serial {
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string_view>
 
-#include "protocol/timers.h"
+#include "logic/timers.h"
 
 namespace mv70 {
 

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QStyleFactory>
 
-#include "command_line.h"
+#include "window/command_line.h"
 #include "window/form1.h"
 #include "window/outside_end.h"
 

@@ -1,4 +1,4 @@
-#include "serial/telnet_reader.h"
+#include "logic/telnet_reader.h"
 
 namespace mv70::serial {
 namespace {

@@ -1,4 +1,4 @@
-#include "serial/network_address.h"
+#include "logic/network_address.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // The transaction routine and the reply timers of the window.
 
-#include "protocol/reply_decoder.h"
-#include "protocol/trace.h"
+#include "logic/reply_decoder.h"
+#include "logic/trace.h"
 #include "window/form1.h"
 
 namespace mv70 {

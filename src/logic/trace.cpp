@@ -1,4 +1,4 @@
-#include "protocol/trace.h"
+#include "logic/trace.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "protocol/exchange_log.h"
+#include "logic/exchange_log.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <utility>
 
-#include "protocol/trace.h"
+#include "logic/trace.h"
 
 namespace mv70 {
 namespace {

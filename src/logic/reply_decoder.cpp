@@ -1,4 +1,4 @@
-#include "protocol/reply_decoder.h"
+#include "logic/reply_decoder.h"
 
 #include <array>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "protocol/controller_state.h"
+#include "logic/controller_state.h"
 
 namespace mv70 {
 namespace {

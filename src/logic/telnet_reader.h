@@ -17,7 +17,7 @@
 #include <array>
 #include <cstdint>
 
-#include "serial/line_settings.h"
+#include "logic/line_settings.h"
 
 namespace mv70::serial {
 

@@ -1,4 +1,4 @@
-#include "commands/command_table.h"
+#include "logic/command_table.h"
 
 #include <algorithm>
 

@@ -1,0 +1,94 @@
+#pragma once
+// One projector as the bridge sees it: the line to it, a poller that keeps
+// a cache of what the projector last said, and one queue through which every
+// command (a controller's or a poll) goes to the line, one at a time: never
+// two commands in one reply window.
+//
+// The network faces of the bridge (PJLink, MQTT) read the cache and queue
+// commands; they never touch the line. Nothing here knows either protocol.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+namespace mv70::bridge {
+
+// The operating status, as far as a controller cares.
+enum class Power { Unknown, Standby, WarmingUp, On, CoolingDown };
+
+// The selected input, as the projector reports it.
+enum class Source { Unknown, Computer1, Computer2, Video };
+
+// What the projector last said, reading by reading. A reading the projector
+// has not given yet (or cannot give) is empty.
+struct ProjectorState {
+    bool lineUp = false;  // the line is open and the projector answers
+    Power power = Power::Unknown;
+    QString status;            // the STATUS reading of the status query, as the panel shows it, trimmed
+    bool lampFailure = false;  // from the operating status
+    bool temperatureWarning = false;
+    bool powerFailure = false;
+    Source input = Source::Unknown;
+    std::optional<bool> pictureMute;  // from the mute and signal query
+    std::optional<bool> soundMute;
+    bool noSignal = false;
+    std::optional<bool> freeze;  // as last commanded: the projector cannot be asked
+    std::optional<int> lampHours;
+    std::array<std::optional<double>, 3> temperatures;  // S1..S3, degrees Celsius
+    QString lampMode;                                   // further readings as the STATUS line shows them, trimmed
+    QString reversal;
+    std::optional<int> pressureHpa;
+
+    bool operator==(const ProjectorState &) const = default;
+};
+
+// How a queued command ended.
+enum class Outcome {
+    Done,         // sent; the projector answered (or the reply window ended quietly, as for most commands)
+    Unavailable,  // not sent: the projector cannot do it now (warming up, cooling down, in standby)
+    LineLost,     // not sent, or sent without an answer: the line to the projector is lost
+};
+
+struct ProjectorConfig {
+    QString name;    // also the MQTT topic's and the PJLink NAME
+    QString device;  // anything the panel accepts: /dev/ttyUSB0, by-id, rfc2217://, tcp://
+    QString settings = QStringLiteral("19200,N,8,1");
+    int statusPollMs = 5000;  // the operating status
+    int slowPollMs = 60000;   // lamp time, temperatures and the other readings
+};
+
+class Projector : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Projector(ProjectorConfig config, QObject *parent = nullptr);
+    ~Projector() override;
+
+    const ProjectorConfig &config() const;
+    const ProjectorState &state() const;
+    // When the operating status was last read; invalid before the first reading.
+    QDateTime statusReadAt() const;
+
+    // Opens the line and starts polling.
+    void start();
+
+    // Queues the command `code` (a code of the command table, without the
+    // carriage return). `done` is called once, on this thread, with how it
+    // ended. A command that changes what a poll reads (power, input, mute)
+    // is followed by a poll of that reading.
+    void perform(const QString &code, std::function<void(Outcome)> done);
+
+signals:
+    // After every poll or command that changed the cache.
+    void stateChanged(const mv70::bridge::ProjectorState &previous, const mv70::bridge::ProjectorState &now);
+
+private:
+    class Private;
+    Private *d;
+};
+
+}  // namespace mv70::bridge
