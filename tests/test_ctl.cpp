@@ -11,6 +11,7 @@
 #include "ctl/run.h"
 #include "form_fixture.h"
 #include "logic/command_table.h"
+#include "logic/exchange.h"
 #include "logic/reply_decoder.h"
 #include "sim_process.h"
 
@@ -63,6 +64,8 @@ private slots:
     void usageErrors_data();
     void usageErrors();
     void silentAndMissingPorts();
+    void slowNetworkSerialServer_data();
+    void slowNetworkSerialServer();
     void waitForThroughACountDown();
     void stepsAtTheButtonsRepeatPeriod_data();
     void stepsAtTheButtonsRepeatPeriod();
@@ -121,59 +124,161 @@ void TestCtl::everyActionSendsItsCodeAndIsAnswered() {
     QCOMPARE(result.value(u"reading").toString() == u"acknowledged", !query);
 }
 
-// The tool's reading is what the panel's STATUS line shows for the same
-// reply, less its leading blank.
+// The tool's reading is what the exchange shows on the panel's STATUS line
+// for the same reply, less its leading blank.
 void TestCtl::queryReadingsAreThePanels() {
     SimProcess sim({u"--lamp-hours"_qs, u"98765"_qs, u"--pressure"_qs, u"990"_qs});
     QStringList codes;
     QStringList readings;
+    QStringList replies;
     for (const Action &action : allActions()) {
         if (action.kind != ActionKind::Query)
             continue;
-        const Outcome run = runHere({u"--port"_qs, sim.path(), action.words});
+        const Outcome run = runHere({u"--json"_qs, u"--port"_qs, sim.path(), action.words});
         QCOMPARE(run.status, int(kAnswered));
+        const QJsonObject result = onlyObject(run.out);
         codes << action.code;
-        readings << run.out.chopped(1);
+        readings << result.value(u"reading").toString();
+        replies << result.value(u"reply").toString();
     }
     QCOMPARE(codes.size(), 9);
 
-    qputenv("MV70_COM1", sim.path().toLocal8Bit());
-    Form1 panel;
-    panel.showWarning = [](const QString &description) { QFAIL(qPrintable(description)); };
-    panel.Form_Load();
+    Exchange panel;
+    panel.setWriter([](QStringView) { return QString(); });
     for (qsizetype i = 0; i < codes.size(); ++i) {
-        panel.Label22->setText({});
-        panel.LastCommand = codes[i] + kCR;
-        panel.RxBuffer.clear();
-        QVERIFY(panel.Hyouji(panel.LastCommand, kTransmit));
-        panel.Timer2.stop();  // the reply window ends when the test says
-        panel.Timer4.stop();
-        QTRY_VERIFY(panel.RxBuffer.endsWith(kCR));
-        const QString shown = panel.Label22->text();
+        QVERIFY(panel.send(codes[i], 500).isEmpty());
+        const Reading reading = panel.receive(replies[i]);
+        QVERIFY(replies[i].endsWith(kCR));
+        QCOMPARE(reading.outcome, Reading::Outcome::Status);
+        const QString shown = reading.text;
         QCOMPARE(shown.startsWith(u' ') ? shown.sliced(1) : shown, readings[i]);
+        panel.endReplyWindow();
     }
-    qunsetenv("MV70_COM1");
 }
 
 void TestCtl::usageErrors_data() {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("no action") << QStringList{};
-    QTest::newRow("unknown action") << QStringList{u"power"_qs, u"maybe"_qs};
-    QTest::newRow("send without text") << QStringList{u"send"_qs};
-    QTest::newRow("steps of a one-shot") << QStringList{u"power"_qs, u"on"_qs, u"--steps"_qs, u"2"_qs};
-    QTest::newRow("steps out of range") << QStringList{u"volume"_qs, u"up"_qs, u"--steps"_qs, u"0"_qs};
-    QTest::newRow("speed") << QStringList{u"--speed"_qs, u"4800"_qs, u"status"_qs};
-    QTest::newRow("timeout without wait") << QStringList{u"status"_qs, u"--timeout"_qs, u"5"_qs};
-    QTest::newRow("option without value") << QStringList{u"status"_qs, u"--port"_qs};
-    QTest::newRow("unknown option") << QStringList{u"--colour"_qs, u"status"_qs};
+    QTest::addColumn<QString>("says");
+    QTest::newRow("no action") << QStringList{} << QString();
+    QTest::newRow("unknown action") << QStringList{u"power"_qs, u"maybe"_qs} << QString();
+    QTest::newRow("send without text") << QStringList{u"send"_qs} << QString();
+    QTest::newRow("steps of a one-shot") << QStringList{u"power"_qs, u"on"_qs, u"--steps"_qs, u"2"_qs} << QString();
+    QTest::newRow("steps out of range") << QStringList{u"volume"_qs, u"up"_qs, u"--steps"_qs, u"0"_qs} << QString();
+    QTest::newRow("speed") << QStringList{u"--speed"_qs, u"4800"_qs, u"status"_qs} << QString();
+    QTest::newRow("timeout without wait") << QStringList{u"status"_qs, u"--timeout"_qs, u"5"_qs} << QString();
+    QTest::newRow("option without value") << QStringList{u"status"_qs, u"--port"_qs} << QString();
+    QTest::newRow("unknown option") << QStringList{u"--colour"_qs, u"status"_qs} << QString();
+    QTest::newRow("same port twice") << QStringList{u"--port"_qs, u"tcp://127.0.0.1:9"_qs, u"--port"_qs,
+                                                    u"tcp://127.0.0.1:9"_qs, u"status"_qs}
+                                     << u"--port tcp://127.0.0.1:9 is given twice"_qs;
+    QTest::newRow("one device by two names")
+        << QStringList{u"--port"_qs, u"/dev/null"_qs, u"--port"_qs, u"/dev/../dev/null"_qs, u"status"_qs}
+        << u"the same port"_qs;
 }
 
 void TestCtl::usageErrors() {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, says);
     const Outcome run = runHere(arguments);
     QCOMPARE(run.status, int(kUsageError));
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.contains(u"--help"), qPrintable(run.err));
+    QVERIFY2(run.err.contains(says), qPrintable(run.err));
+}
+
+// An RFC 2217 server that answers the COM port option only after a while,
+// or closes the connection instead, and then plays a projector that is on:
+// a status query is answered "00" CR. What reached it is kept.
+class SlowComPortServer : public QObject {
+public:
+    SlowComPortServer(int delayMs, bool dropInstead) {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this, delayMs, dropInstead] {
+            QTcpSocket *socket = server_.nextPendingConnection();
+            if (!socket)
+                return;
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { take(socket); });
+            QTimer::singleShot(delayMs, socket, [this, socket, dropInstead] {
+                if (dropInstead) {
+                    socket->abort();
+                    return;
+                }
+                // DO BINARY, DO COM-PORT-OPTION, WILL BINARY
+                socket->write(QByteArray("\xFF\xFD\x00\xFF\xFD\x2C\xFF\xFB\x00", 9));
+                negotiated_ = true;
+            });
+        });
+    }
+    QString url() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(server_.serverPort()); }
+    const QByteArray &data() const { return data_; }
+
+private:
+    // The data bytes of the Telnet stream; option talk is skipped.
+    void take(QTcpSocket *socket) {
+        for (const char c : socket->readAll()) {
+            const auto byte = static_cast<quint8>(c);
+            switch (state_) {
+            case State::Data:
+                if (byte == 0xFF)
+                    state_ = State::Command;
+                else if (negotiated_)
+                    data_ += c;
+                break;
+            case State::Command:
+                state_ = byte == 0xFA ? State::Sub : byte >= 0xFB ? State::Option : State::Data;
+                if (byte == 0xFF && negotiated_)
+                    data_ += c;
+                break;
+            case State::Option:
+                state_ = State::Data;
+                break;
+            case State::Sub:
+                state_ = byte == 0xFF ? State::SubCommand : State::Sub;
+                break;
+            case State::SubCommand:
+                state_ = byte == 0xF0 ? State::Data : State::Sub;
+                break;
+            }
+        }
+        if (data_.endsWith("CR0\r"))
+            socket->write("00\r");
+    }
+
+    enum class State { Data, Command, Option, Sub, SubCommand };
+    QTcpServer server_;
+    State state_ = State::Data;
+    bool negotiated_ = false;
+    QByteArray data_;
+};
+
+void TestCtl::slowNetworkSerialServer_data() {
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("reading");
+    // The reply window runs from the moment the query has left, not while
+    // it waits for the negotiation.
+    QTest::newRow("negotiates in 800 ms") << 800 << false << int(kAnswered) << u"CR0\r"_qs << u"Power ON"_qs;
+    // The query never left: a port error, and nothing reported as sent.
+    QTest::newRow("drops the connection") << 600 << true << int(kPortError) << QString() << QString();
+}
+
+void TestCtl::slowNetworkSerialServer() {
+    QFETCH(int, delayMs);
+    QFETCH(bool, drop);
+    QFETCH(int, status);
+    QFETCH(QString, sent);
+    QFETCH(QString, reading);
+    SlowComPortServer server(delayMs, drop);
+    const Outcome run = runHere({u"--json"_qs, u"--port"_qs, server.url(), u"status"_qs});
+    const QJsonObject result = onlyObject(run.out);
+    QVERIFY2(result.value(u"status").toInt() == status, qPrintable(run.out + run.err));
+    QCOMPARE(run.status, status);
+    QCOMPARE(result.value(u"sent").toString(), sent);
+    QCOMPARE(result.value(u"reading").toString(), reading);
+    QCOMPARE(server.data(), sent.toLatin1());
 }
 
 // Exit 1 for a projector that does not answer, after the panel's reply
