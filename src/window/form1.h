@@ -83,6 +83,8 @@ public:
 
     // The exchange log: on when MV70_LOG names a file at construction.
     const ExchangeLog *exchangeLog() const { return exchangeLog_.get(); }
+    // At the end: the log's last lines, waited for a bounded time.
+    void closeExchangeLog();
 
     // ---- Command catalogue ------------------------------------------------
     [[nodiscard]] bool issueCommand(std::u16string_view code);
