@@ -60,7 +60,6 @@ public:
     }
 
     void start() {
-        started_ = true;
         open();
         statusTimer_.start(std::max(1, config_.statusPollMs));
         // The slow readings one at a time, spread over their period.
@@ -156,8 +155,17 @@ public:
     // Sends the next job when the line is free.
     void next() {
         while (!inFlight_ && !queue_.empty()) {
-            Job job = std::move(queue_.front());
-            queue_.pop_front();
+            // Callers go ahead of the polls, but a poll that waits goes
+            // next after each of their commands: a stream of commands never
+            // starves the cache.
+            auto chosen = queue_.begin();
+            if (lastWasCaller_)
+                chosen = std::find_if(queue_.begin(), queue_.end(), [](const Job &job) { return !job.done; });
+            if (chosen == queue_.end())
+                chosen = queue_.begin();
+            Job job = std::move(*chosen);
+            queue_.erase(chosen);
+            lastWasCaller_ = bool(job.done);
             if (job.done && !possibleNow(job.code, state_.power)) {
                 job.done(Outcome::Unavailable);
                 continue;
@@ -272,9 +280,9 @@ public:
     std::deque<Job> queue_;
     Job current_;
     bool inFlight_ = false;
-    bool started_ = false;
-    QString lastCommand_;  // the whole text of the command in flight, CR included
-    QString received_;     // what has come since it was sent
+    bool lastWasCaller_ = false;  // the last command sent was a caller's
+    QString lastCommand_;         // the whole text of the command in flight, CR included
+    QString received_;            // what has come since it was sent
     IncrementalTrace trace_;
     qint16 pressureValue_ = 0;
     size_t slowNext_ = 0;
