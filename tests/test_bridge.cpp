@@ -190,16 +190,17 @@ void TestBridge::readingsCommandsAndRefusalsOnTheSimulator() {
     QCOMPARE(rig.tap.count("C06") + rig.tap.count("C0B"), 0);
 
     const int statusBefore = rig.tap.count("CR0");
+    // The caller hears of a command once its reading is in: what it reads next is new.
     QCOMPARE(rig.perform(QStringLiteral("C00")), Outcome::Done);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.state().power, Power::WarmingUp, 5000);
-    QVERIFY(rig.tap.count("CR0") > statusBefore);  // read at once, not at the next period
+    QCOMPARE(rig.state().power, Power::WarmingUp);
+    QCOMPARE(rig.tap.count("CR0"), statusBefore + 1);
     QTRY_COMPARE_WITH_TIMEOUT(rig.state().power, Power::On, 10000);
     QCOMPARE(rig.powers.mid(rig.powers.size() - 3), (QList<Power>{Power::Standby, Power::WarmingUp, Power::On}));
 
     QCOMPARE(rig.perform(QStringLiteral("C06")), Outcome::Done);
+    QCOMPARE(rig.state().input, Source::Computer2);
     QCOMPARE(rig.perform(QStringLiteral("C0B")), Outcome::Done);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.state().input, Source::Computer2, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.state().soundMute, std::optional<bool>(true), 5000);
+    QCOMPARE(rig.state().soundMute, std::optional<bool>(true));
     QCOMPARE(rig.state().pictureMute, std::optional<bool>(false));
     QCOMPARE(rig.perform(QStringLiteral("C43")), Outcome::Done);
     QCOMPARE(rig.state().freeze, std::optional<bool>(true));
