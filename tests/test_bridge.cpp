@@ -299,6 +299,7 @@ void TestBridge::aProjectorThatStopsAnsweringIsLostAndFoundAgain() {
     QTRY_VERIFY_WITH_TIMEOUT(!rig.state().lineUp, 10000);
     QVERIFY(!reports.isEmpty());
     QCOMPARE(rig.perform(QStringLiteral("CR1")), Outcome::LineLost);
+    QCOMPARE(rig.perform(QStringLiteral("C1E")), Outcome::LineLost);  // a command unanswered is not done
     rig.tap.setSilent(false);
     QTRY_VERIFY_WITH_TIMEOUT(rig.state().lineUp, 10000);
     QCOMPARE(rig.perform(QStringLiteral("CR1")), Outcome::Done);

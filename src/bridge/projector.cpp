@@ -98,7 +98,10 @@ public:
     // The line is lost or would not open: everything waiting fails, and the
     // port is tried again unless the port itself waits for the line.
     void lineGone(const QString &why, bool retry) {
-        emit q_->lineReport(why);
+        // A line that keeps failing the same way is reported once.
+        if (why != lastReport_)
+            emit q_->lineReport(why);
+        lastReport_ = why;
         exchange_.lineGone();
         exchange_.closeReplyWindow();
         failAll(Outcome::LineLost);
@@ -227,6 +230,7 @@ public:
         const bool query = isQuery(job.code);
         if (answered) {
             silentQueries_ = 0;
+            lastReport_.clear();
             if (!state_.lineUp) {
                 ProjectorState now = state_;
                 now.lineUp = true;
@@ -238,7 +242,10 @@ public:
             setLineUp(false);
         }
         if (job.done) {
-            const bool lost = query && !answered;
+            // Unanswered: a query always counts as lost, a command only once
+            // the projector has stopped answering (many answer commands with
+            // nothing at all).
+            const bool lost = !answered && (query || !state_.lineUp);
             if (lost || !afterCommand(job))
                 job.done(lost ? Outcome::LineLost : Outcome::Done);
         }
@@ -303,6 +310,7 @@ public:
     size_t slowNext_ = 0;
     int retryMs_ = kFirstRetryMs;
     int silentQueries_ = 0;
+    QString lastReport_;  // the line's failure last reported
 };
 
 Projector::Projector(ProjectorConfig config, QObject *parent)
