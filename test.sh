@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the program and runs every test, headless: once as built for use,
 # once under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
-# fuzz run of the trace, the reply decoder, the settings parser and the
-# Telnet reader of network ports. First of all it checks that every C++
-# file is formatted as .clang-format says.
+# fuzz run of the trace, the reply decoder, the settings parser, the Telnet
+# reader of network ports, and the PJLink parser and login. First of all it
+# checks that every C++ file is formatted as .clang-format says.
 #   MV70_FUZZ_SECONDS   seconds per fuzz target (default 20)
 #   MV70_FORMAT_CHECK   0 skips the formatting check (default 1)
 set -euo pipefail
