@@ -2,6 +2,7 @@
 // cutter must read a stream the same whatever pieces it comes in, keep its
 // memory bounded, and every answer must be one well-formed reply line.
 
+#include <array>
 #include <cstdlib>
 
 #include "pjlink/mapping.h"
@@ -76,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             checkReply(next->reply, next->reply[1]);
         if (next->kind != Session::Step::Kind::Request)
             continue;
-        for (const auto *state : {&on, &lost}) {
+        for (const mv70::bridge::ProjectorState *state :
+             std::array<const mv70::bridge::ProjectorState *, 2>{&on, &lost}) {
             const mv70::pjlink::Plan plan = mv70::pjlink::plan(next->request, *state, identity);
             if (plan.codes.isEmpty())
                 checkReply(plan.reply, next->request.pjlinkClass);
