@@ -16,11 +16,21 @@ const call = (projector, method, ...args) =>
         projector[method](...args, (error, ...values) => (error ? reject(error) : resolve(values))));
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// Asks until `done` holds for the first value; every distinct value on the way.
+// Asks until `done` holds for the first value; every distinct value on the
+// way. A reading the bridge has not had yet since the change (ERR3,
+// "Unavailable time") is asked again.
 async function until(projector, method, done) {
     const seen = [];
     for (let i = 0; i < 300; i++) {
-        const [value] = await call(projector, method);
+        let value;
+        try {
+            [value] = await call(projector, method);
+        } catch (error) {
+            if (error.message !== 'Unavailable time')
+                throw error;
+            await sleep(100);
+            continue;
+        }
         if (seen.length === 0 || JSON.stringify(seen[seen.length - 1]) !== JSON.stringify(value))
             seen.push(value);
         if (done(value))
