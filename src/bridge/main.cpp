@@ -18,11 +18,10 @@
 #include "bridge/projector.h"
 #include "logic/exchange_log.h"
 
-// The network faces plug in here once they are built.
-#if __has_include("bridge/pjlink_server.h")
 #include "bridge/pjlink_server.h"
-#define MV70_HAVE_PJLINK 1
-#endif
+
+// The MQTT face plugs in here once it is built (a build folder made before it
+// came needs main.cpp touched: a header that appears is not a dependency).
 #if __has_include("bridge/mqtt_bridge.h")
 #include "bridge/mqtt_bridge.h"
 #define MV70_HAVE_MQTT 1
@@ -113,7 +112,6 @@ int main(int argc, char *argv[]) {
             projector->setExchangeLog(log.get());
         }
         if (section.pjlink) {
-#ifdef MV70_HAVE_PJLINK
             auto server = std::make_unique<mv70::bridge::PjlinkServer>(*projector, *section.pjlink, nullptr);
             QString error;
             if (!server->listen(&error)) {
@@ -128,9 +126,6 @@ int main(int argc, char *argv[]) {
                     .arg(name, section.pjlink->address.toString())
                     .arg(section.pjlink->port));
             faces.push_back(std::move(server));
-#else
-            say(QStringLiteral("%1: this build has no PJLink face").arg(name));
-#endif
         }
         if (section.mqtt) {
 #ifdef MV70_HAVE_MQTT

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <vector>
 
 namespace mv70::bridge {
 namespace {
@@ -36,6 +37,9 @@ public:
     struct Job {
         QString code;
         std::function<void(Outcome)> done;  // empty for a poll
+        // Called when a poll ends, however: the commands it follows are
+        // done once their reading is in the state.
+        std::vector<std::function<void()>> then;
     };
 
     Private(Projector *q, ProjectorConfig config) : q_(q), config_(std::move(config)) {
@@ -110,9 +114,12 @@ public:
             jobs.push_front(std::move(current_));
             inFlight_ = false;
         }
-        for (Job &job : jobs)
+        for (Job &job : jobs) {
             if (job.done)
                 job.done(outcome);
+            for (const auto &then : job.then)
+                then();
+        }
     }
 
     void perform(const QString &code, std::function<void(Outcome)> done) {
@@ -124,7 +131,7 @@ public:
         // A controller's command goes ahead of the polls that wait, behind
         // the other controllers' commands.
         const auto firstPoll = std::find_if(queue_.begin(), queue_.end(), [](const Job &job) { return !job.done; });
-        queue_.insert(firstPoll, Job{code, done ? std::move(done) : [](Outcome) {}});
+        queue_.insert(firstPoll, Job{code, done ? std::move(done) : [](Outcome) {}, {}});
         next();
     }
 
@@ -134,7 +141,7 @@ public:
             return;
         if (std::any_of(queue_.begin(), queue_.end(), [&](const Job &job) { return !job.done && job.code == query; }))
             return;
-        queue_.push_back(Job{query, {}});
+        queue_.push_back(Job{query, {}, {}});
         next();
     }
 
@@ -165,7 +172,7 @@ public:
                 chosen = queue_.begin();
             Job job = std::move(*chosen);
             queue_.erase(chosen);
-            lastWasCaller_ = bool(job.done);
+            lastWasCaller_ = job.done || !job.then.empty();  // a poll after a command is part of its turn
             if (job.done && !possibleNow(job.code, state_.power)) {
                 job.done(Outcome::Unavailable);
                 continue;
@@ -235,23 +242,37 @@ public:
         }
         if (job.done) {
             const bool lost = query && !answered && received_.isEmpty();
-            if (!lost)
-                afterCommand(job.code);
-            job.done(lost ? Outcome::LineLost : Outcome::Done);
+            if (lost || !afterCommand(job))
+                job.done(lost ? Outcome::LineLost : Outcome::Done);
         }
+        for (const auto &then : job.then)
+            then();
         next();
     }
 
     // What a controller's command changes: the freeze as commanded, and a
-    // poll of the reading it changes.
-    void afterCommand(const QString &code) {
-        if (const std::optional<bool> freeze = freezeSetBy(code); freeze && state_.freeze != freeze) {
+    // poll of the reading it changes, sent next. True when the command's
+    // caller hears of it after that poll, so that what the caller reads
+    // then is the new reading.
+    bool afterCommand(Job &job) {
+        if (const std::optional<bool> freeze = freezeSetBy(job.code); freeze && state_.freeze != freeze) {
             ProjectorState now = state_;
             now.freeze = freeze;
             update(now);
         }
-        if (const auto query = queryAfter(code))
-            queuePoll(*query);
+        const auto query = queryAfter(job.code);
+        if (!query)
+            return false;
+        auto waiting = std::find_if(queue_.begin(), queue_.end(),
+                                    [&](const Job &other) { return !other.done && other.code == *query; });
+        Job poll{*query, {}, {}};
+        if (waiting != queue_.end()) {
+            poll = std::move(*waiting);
+            queue_.erase(waiting);
+        }
+        poll.then.push_back([done = std::move(job.done)] { done(Outcome::Done); });
+        queue_.push_front(std::move(poll));
+        return true;
     }
 
     void setLineUp(bool up) {
