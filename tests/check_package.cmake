@@ -64,7 +64,7 @@ endforeach()
 
 # Errors fail the test; warnings are printed for whoever reads the log.
 find_program(LINTIAN lintian REQUIRED)
-execute_process(COMMAND ${LINTIAN} --no-tag-display-limit ${packages} RESULT_VARIABLE result OUTPUT_VARIABLE output
+execute_process(COMMAND ${LINTIAN} --tag-display-limit 0 ${packages} RESULT_VARIABLE result OUTPUT_VARIABLE output
                 ERROR_VARIABLE output)
 message("lintian:\n${output}")
 if(output MATCHES "(^|\n)E: ")
