@@ -52,8 +52,9 @@ mv70_npm_client() {
 MV70_DESKTOP_PACKAGES=(xvfb openbox xdotool x11-utils)
 
 # What packing the .deb needs (CPack's DEB generator asks dpkg-shlibdeps and
-# file which libraries the programs link).
-MV70_PACKAGE_PACKAGES=(dpkg-dev file)
+# file which libraries the programs link), and lintian, which the package
+# test runs on it.
+MV70_PACKAGE_PACKAGES=(dpkg-dev file lintian)
 
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
 MV70_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)

@@ -19,6 +19,13 @@ set(rules
   "bridge       | logic serial pjlink mqtt bridge  | Core Network SerialPort"
 )
 
+# Known crossings still to be undone, as "file|included": each one a debt.
+# PJLink's mapping reads the projector contract that lives with the bridge;
+# the contract belongs below both.
+set(exceptions
+  "pjlink/mapping.h|bridge/projector.h"
+)
+
 set(failures "")
 set(known "")
 set(checked 0)
@@ -45,6 +52,9 @@ foreach(rule IN LISTS rules)
         # Ours: folder/file.h, of a folder this one may include.
         set(included "${CMAKE_MATCH_1}")
         if(included MATCHES "\\.moc$")
+          continue()
+        endif()
+        if("${file}|${included}" IN_LIST exceptions)
           continue()
         endif()
         if(NOT included MATCHES "^([^/]+)/")
