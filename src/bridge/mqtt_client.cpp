@@ -26,6 +26,9 @@ void initLibrary() {
 QString errorText(int rc) {
     if (rc == MOSQ_ERR_ERRNO)
         return QString::fromLocal8Bit(strerror(errno));
+    if (rc == MOSQ_ERR_TLS)
+        return QStringLiteral("the TLS handshake failed: is the broker's certificate signed by the authority given "
+                              "with --mqtt-ca, and made out to the host named?");
     return QString::fromUtf8(mosquitto_strerror(rc));
 }
 
@@ -241,10 +244,13 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc) {
         QString reason = QString::fromUtf8(mosquitto_connack_string(rc));
         if (rc == 4 || rc == 5)
             reason += QStringLiteral(" (check the MQTT user and password file)");
-        client->say(QStringLiteral("the MQTT broker at %1:%2 refused the connection: %3")
-                        .arg(client->options_.host)
-                        .arg(client->options_.port)
-                        .arg(reason));
+        if (!client->refused_)
+            client->say(QStringLiteral("the MQTT broker at %1:%2 refused the connection: %3; trying again every "
+                                       "%4 s")
+                            .arg(client->options_.host)
+                            .arg(client->options_.port)
+                            .arg(reason)
+                            .arg(client->options_.maxRetryMs / 1000.0, 0, 'f', 1));
         client->refused_ = true;
         client->retryMs_ = client->options_.maxRetryMs / 2;
         QTimer::singleShot(0, client, [client] {
