@@ -8,7 +8,7 @@
 //   cooling-down) until the new power state arrives at a subscriber. The
 //   change happens the count-down's length after the simulator received the
 //   command (its log line, read as it comes); the figure is from there to the
-//   message, an upper bound of the bridge's share.
+//   message.
 // - Many projectors: one bridge publishing for N projectors; each must show
 //   off, warming up, on after a power on sent to all of them at once.
 // - Idle: what the broker counts from the bridge ($SYS) while nothing
@@ -193,8 +193,9 @@ void latency(int cycles) {
         << "| min | median | p90 | max |\n|---|---|---|---|\n"
         << "| " << ms(s.min, 0) << " | " << ms(s.median, 0) << " | " << ms(s.p90, 0) << " | " << ms(s.max, 0)
         << " |\n\n";
-    out << "GOAL|a change on MQTT within one poll period plus 100 ms|" << ms(s.max, 0) << " ms max|"
-        << (s.max <= kPollMs + 100 ? "met" : "NOT MET") << "\n\n";
+    out << "GOAL|MQTT: a change at the projector to a subscriber|within one poll period (" << kPollMs
+        << " ms) plus 100 ms|median " << ms(s.median, 0) << " ms, max " << ms(s.max, 0) << " ms|"
+        << (s.max <= kPollMs + 100 ? "met" : "**missed**") << "\n\n";
 }
 
 void manyProjectors(int count, int idleSeconds) {
@@ -290,8 +291,8 @@ void manyProjectors(int count, int idleSeconds) {
                 ? QByteArray("0")
                 : watcher.last(QStringLiteral("$SYS/broker/publish/messages/dropped")))
         << " |\n\n";
-    out << "GOAL|one bridge publishing for " << count << " projectors, nothing dropped|" << complete << " of " << count
-        << " complete|" << (complete == count ? "met" : "NOT MET") << "\n\n";
+    out << "GOAL|MQTT: one bridge for " << count << " projectors|every change of every projector, nothing dropped|"
+        << complete << " of " << count << " complete|" << (complete == count ? "met" : "**missed**") << "\n\n";
 }
 
 }  // namespace
