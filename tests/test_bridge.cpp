@@ -3,6 +3,8 @@
 // follows them, callers at once on one line, a projector that stops
 // answering; and the command line and configuration file.
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -52,6 +54,33 @@ struct Rig {
     QList<Power> powers;  // every power state the cache went through, in order
 };
 
+// A PJLink controller on loopback: sends a request after each reply (the
+// greeting first) as `next` says, and keeps every reply.
+struct Controller {
+    Controller(quint16 port, std::function<QByteArray(Controller &)> next) : next_(std::move(next)) {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
+            buffer += socket.readAll();
+            for (qsizetype end; (end = buffer.indexOf('\r')) >= 0; buffer.remove(0, end + 1)) {
+                replies.append(buffer.first(end));
+                if (const QByteArray request = next_(*this); !request.isEmpty())
+                    socket.write(request + '\r');
+            }
+        });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    QTcpSocket socket;
+    QByteArray buffer;
+    QList<QByteArray> replies;
+
+private:
+    std::function<QByteArray(Controller &)> next_;
+};
+
+quint16 freePort() {
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+}
+
 void writeFile(const QString &path, const QByteArray &content, int mode = 0600) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -71,6 +100,8 @@ private slots:
     void readingsCommandsAndRefusalsOnTheSimulator();
     void callersAtOnceNeverShareAReplyWindow();
     void aProjectorThatStopsAnsweringIsLostAndFoundAgain();
+    void threeKindsOfControllerThroughPjlink();
+    void aLostLineFailsItsCommandsAndComesBack();
     void commandLineAndConfigurationFile_data();
     void commandLineAndConfigurationFile();
 };
@@ -271,6 +302,108 @@ void TestBridge::aProjectorThatStopsAnsweringIsLostAndFoundAgain() {
     rig.tap.setSilent(false);
     QTRY_VERIFY_WITH_TIMEOUT(rig.state().lineUp, 10000);
     QCOMPARE(rig.perform(QStringLiteral("CR1")), Outcome::Done);
+}
+
+// The program with its PJLink face, a slow projector, and three controllers
+// as rooms run them: one that connects anew for every poll (Companion), one
+// that polls everything every 3 s on one connection (Home Assistant), one
+// that holds its connection and asks all the time (OpenLP). Everyone is
+// answered, the line carries one command per reply window, and the
+// projector hears one status query per period whatever they ask.
+void TestBridge::threeKindsOfControllerThroughPjlink() {
+    constexpr int kStatusPollMs = 2000;
+    SimProcess sim({QStringLiteral("--delay"), QStringLiteral("150")});
+    WireTap tap(sim.path());
+    QVERIFY(!tap.path().isEmpty());
+    const quint16 port = freePort();
+    QProcess bridge;
+    bridge.start(QStringLiteral(MV70_BRIDGE_PROGRAM),
+                 {QStringLiteral("--port"), tap.path(), QStringLiteral("--pjlink"),
+                  QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--status-poll"),
+                  QString::number(kStatusPollMs), QStringLiteral("--slow-poll"), QStringLiteral("4000")});
+    QByteArray log;
+    QTRY_VERIFY_WITH_TIMEOUT((log += bridge.readAllStandardError()).contains("PJLink on"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(tap.count("CR PRESSURE") > 0, 10000);  // the first round of readings is in
+
+    const qsizetype start = tap.commands().size();
+    std::vector<std::unique_ptr<Controller>> companions;
+    QTimer companionPoll;
+    QObject::connect(&companionPoll, &QTimer::timeout, [&] {
+        companions.push_back(std::make_unique<Controller>(
+            port, [](Controller &c) { return c.replies.size() == 1 ? QByteArray("%1POWR ?") : QByteArray(); }));
+    });
+    const QList<QByteArray> everything = {"%1POWR ?", "%1INPT ?", "%1AVMT ?", "%1LAMP ?", "%1ERST ?", "%2CLSS ?", ""};
+    int rounds = 0;
+    Controller assistant(port, [&](Controller &c) {
+        const QByteArray request = everything[(c.replies.size() - 1) % everything.size()];
+        if (request.isEmpty())
+            QTimer::singleShot(3000, &c.socket, [&c, &rounds] {
+                ++rounds;
+                c.socket.write("%1POWR ?\r");
+            });
+        return request;
+    });
+    Controller openlp(port, [](Controller &) { return QByteArray("%1POWR ?"); });
+    companionPoll.start(1000);
+    QTest::qWait(9000);
+    companionPoll.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(companions.begin(), companions.end(), [](const auto &c) { return c->replies.size() == 2; }), 10000);
+
+    QVERIFY(companions.size() >= 8);
+    for (const auto &c : companions)
+        QCOMPARE(c->replies, (QList<QByteArray>{"PJLINK 0", "%1POWR=0"}));
+    QVERIFY(rounds >= 2);
+    QVERIFY(assistant.replies.contains("%1INPT=11"));
+    QVERIFY(assistant.replies.contains("%1LAMP=1234 0"));
+    QVERIFY(assistant.replies.contains("%2CLSS=2"));
+    QVERIFY(openlp.replies.size() > 100);
+    QVERIFY(openlp.replies.count("%1POWR=0") == openlp.replies.size() - 1);
+
+    QCOMPARE(tap.overlaps(), 0);
+    const QList<WireTap::Command> during = tap.commands().mid(start);
+    QVERIFY(!during.isEmpty());
+    const qint64 span = during.constLast().ms - during.constFirst().ms;
+    const auto statusQueries =
+        std::count_if(during.begin(), during.end(), [](const auto &c) { return c.text == "CR0"; });
+    QVERIFY2(statusQueries <= span / kStatusPollMs + 1,
+             qPrintable(QStringLiteral("%1 status queries in %2 ms").arg(statusQueries).arg(span)));
+    bridge.terminate();
+    QVERIFY(bridge.waitForFinished(10000));
+    QCOMPARE(bridge.exitCode(), 0);
+}
+
+// The line itself goes (the simulator ends and its device with it) and
+// comes back under the same name: commands fail at once meanwhile, and the
+// readings start again by themselves.
+void TestBridge::aLostLineFailsItsCommandsAndComesBack() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("projector"));
+    auto sim = std::make_unique<SimProcess>(QStringList{QStringLiteral("--link"), link});
+    ProjectorConfig config;
+    config.name = QStringLiteral("hall");
+    config.device = link;
+    config.statusPollMs = 300;
+    Projector projector(config);
+    QSignalSpy reports(&projector, &Projector::lineReport);
+    projector.start();
+    QTRY_COMPARE_WITH_TIMEOUT(projector.state().power, Power::Standby, 10000);
+    QVERIFY(projector.state().lineUp);
+
+    sim.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!projector.state().lineUp, 10000);
+    std::optional<Outcome> outcome;
+    projector.perform(QStringLiteral("C00"), [&](Outcome o) { outcome = o; });
+    QTRY_COMPARE_WITH_TIMEOUT(outcome, std::optional<Outcome>(Outcome::LineLost), 5000);
+
+    sim = std::make_unique<SimProcess>(
+        QStringList{QStringLiteral("--link"), link, QStringLiteral("--countdown"), QStringLiteral("100")});
+    QTRY_VERIFY_WITH_TIMEOUT(projector.state().lineUp, 20000);
+    outcome.reset();
+    projector.perform(QStringLiteral("C00"), [&](Outcome o) { outcome = o; });
+    QTRY_COMPARE_WITH_TIMEOUT(outcome, std::optional<Outcome>(Outcome::Done), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(projector.state().power, Power::On, 10000);
+    QVERIFY(reports.size() >= 2);  // lost, and back
 }
 
 // What is accepted, what is refused and why. "$DIR" stands for a folder

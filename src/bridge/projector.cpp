@@ -3,9 +3,9 @@
 #include "bridge/readings.h"
 #include "logic/command_table.h"
 #include "logic/controller_state.h"
+#include "logic/exchange.h"
 #include "logic/exchange_log.h"
 #include "logic/reply_decoder.h"
-#include "logic/trace.h"
 #include "serial/mscomm.h"
 
 #include <QTimer>
@@ -17,18 +17,12 @@
 namespace mv70::bridge {
 namespace {
 
-constexpr QChar kAck = u'\x06';
-// The received text kept for one reply; a projector that keeps talking
-// loses its oldest characters, as the panel's receive buffer does.
-constexpr qsizetype kReplyLimit = 32767;
 // A line that could not be opened is tried again after this, doubling up
 // to the longest wait while it keeps failing.
 constexpr int kFirstRetryMs = 1000;
 constexpr int kLongestRetryMs = 30000;
 // Queries in a row without an answer before the projector counts as gone.
 constexpr int kSilentQueriesForLoss = 2;
-
-bool replyComplete(const QString &received) { return received.contains(kCR) || received.contains(kAck); }
 
 }  // namespace
 
@@ -44,11 +38,19 @@ public:
 
     Private(Projector *q, ProjectorConfig config) : q_(q), config_(std::move(config)) {
         comm_.setDevice(config_.device);
-        for (QTimer *timer : {&replyTimer_, &statusTimer_, &slowTimer_, &retryTimer_})
+        for (QTimer *timer : {&statusTimer_, &slowTimer_, &retryTimer_})
             timer->setTimerType(Qt::PreciseTimer);
-        replyTimer_.setSingleShot(true);
         retryTimer_.setSingleShot(true);
-        connect(&replyTimer_, &QTimer::timeout, this, [this] { endWindow(false); });
+        // The shared exchange writes to the line and reads the replies; its
+        // reply window runs from when the bytes have left.
+        exchange_.setWriter([this](QStringView text) -> QString {
+            const serial::CommOutcome sent = comm_.setOutput(text);
+            if (sent)
+                return {};
+            return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
+        });
+        connect(&comm_, &serial::MSComm::outputWritten, &exchange_, &Exchange::bytesLeft);
+        connect(&exchange_, &Exchange::replyWindowEnded, this, &Private::endWindow);
         connect(&statusTimer_, &QTimer::timeout, this, &Private::statusTick);
         connect(&slowTimer_, &QTimer::timeout, this, &Private::slowTick);
         connect(&retryTimer_, &QTimer::timeout, this, &Private::open);
@@ -97,7 +99,8 @@ public:
     // port is tried again unless the port itself waits for the line.
     void lineGone(const QString &why, bool retry) {
         emit q_->lineReport(why);
-        replyTimer_.stop();
+        exchange_.lineGone();
+        exchange_.closeReplyWindow();
         failAll(Outcome::LineLost);
         setLineUp(false);
         if (retry && !comm_.isWaitingForLine()) {
@@ -184,15 +187,12 @@ public:
     void send(Job job) {
         current_ = std::move(job);
         inFlight_ = true;
-        lastCommand_ = current_.code + kCR;
-        received_.clear();
-        if (const serial::CommOutcome sent = comm_.setOutput(lastCommand_); !sent) {
-            lineGone(sent.description(), true);
+        if (const QString why = exchange_.send(current_.code, std::max(1, config_.replyWindowMs)); !why.isEmpty()) {
+            lineGone(why, true);
             return;
         }
         if (log_)
-            log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Transmit, lastCommand_);
-        replyTimer_.start(std::max(1, config_.replyWindowMs));
+            log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Transmit, exchange_.LastCommand);
     }
 
     void onReceive() {
@@ -201,34 +201,31 @@ public:
         const QString text = comm_.Input();
         if (text.isEmpty())
             return;
-        received_ += text;
-        if (received_.size() > kReplyLimit)
-            received_.remove(0, received_.size() - kReplyLimit);
         // The panel's own reading of what has come since the command.
-        const Reading reading = decodeReply(lastCommand_, QString(), trace_.render(received_), pressureValue_);
+        const Reading reading = exchange_.receive(text);
         if (log_)
             log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Receive, text, reading.text);
         if (reading.outcome != Reading::Outcome::NoMatch) {
             ProjectorState now = state_;
             now.lineUp = true;
-            applyReading(lastCommand_.chopped(1), reading, now);
-            if (lastCommand_ == kStatusQuery + kCR)
+            const QString &lastCommand = exchange_.LastCommand;
+            applyReading(QStringView(lastCommand).chopped(1), reading, now);
+            if (lastCommand == exchange_.commandText(kStatusQuery))
                 statusReadAt_ = QDateTime::currentDateTimeUtc();
             update(now);
         }
-        if (inFlight_ && replyComplete(received_))
-            endWindow(true);
+        if (inFlight_ && exchange_.replyComplete())
+            exchange_.endReplyWindow();
     }
 
     // The reply window of the command in flight has ended.
     void endWindow(bool answered) {
         if (!inFlight_)
             return;
-        replyTimer_.stop();
         inFlight_ = false;
         Job job = std::move(current_);
         const bool query = isQuery(job.code);
-        if (answered || !received_.isEmpty()) {
+        if (answered) {
             silentQueries_ = 0;
             if (!state_.lineUp) {
                 ProjectorState now = state_;
@@ -241,7 +238,7 @@ public:
             setLineUp(false);
         }
         if (job.done) {
-            const bool lost = query && !answered && received_.isEmpty();
+            const bool lost = query && !answered;
             if (lost || !afterCommand(job))
                 job.done(lost ? Outcome::LineLost : Outcome::Done);
         }
@@ -297,15 +294,12 @@ public:
     QDateTime statusReadAt_;
     ExchangeLog *log_ = nullptr;
     serial::MSComm comm_;
-    QTimer replyTimer_, statusTimer_, slowTimer_, retryTimer_;
+    Exchange exchange_;
+    QTimer statusTimer_, slowTimer_, retryTimer_;
     std::deque<Job> queue_;
     Job current_;
     bool inFlight_ = false;
     bool lastWasCaller_ = false;  // the last command sent was a caller's
-    QString lastCommand_;         // the whole text of the command in flight, CR included
-    QString received_;            // what has come since it was sent
-    IncrementalTrace trace_;
-    qint16 pressureValue_ = 0;
     size_t slowNext_ = 0;
     int retryMs_ = kFirstRetryMs;
     int silentQueries_ = 0;

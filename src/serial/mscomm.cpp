@@ -67,10 +67,19 @@ MSComm::MSComm(QObject *parent) : QObject(parent) {
         commEvent_ = comEvReceive;
         emit OnComm();
     });
+    // What was written while connecting has been sent by now.
+    connect(&network_, &NetworkLine::connected, this, [this] {
+        for (int waiting = std::exchange(outputsWaiting_, 0); waiting > 0; --waiting)
+            emit outputWritten();
+    });
     connect(&network_, &NetworkLine::connected, this, &MSComm::onNetworkRestored);
+    connect(&network_, &NetworkLine::failed, this, [this] { outputsWaiting_ = 0; });
     connect(&network_, &NetworkLine::failed, this, &MSComm::onNetworkFailed);
     // The connection is closed already, and lost once per connection.
-    connect(&network_, &NetworkLine::lost, this, [this](const QString &cause) { (void)loseLine(cause); });
+    connect(&network_, &NetworkLine::lost, this, [this](const QString &cause) {
+        outputsWaiting_ = 0;
+        (void)loseLine(cause);
+    });
 }
 
 MSComm::~MSComm() {
@@ -154,6 +163,7 @@ CommOutcome MSComm::setPortOpen(bool open) {
         if (port_.isOpen())
             port_.close();
         network_.close();
+        outputsWaiting_ = 0;
         return {};
     }
     if (PortOpen())
@@ -266,8 +276,13 @@ CommOutcome MSComm::setOutput(QStringView text) {
     if (bytes.isEmpty())
         return {};
     if (network_.isOpen()) {
-        if (network_.write(bytes))
+        if (network_.write(bytes)) {
+            if (network_.isConnected())
+                emit outputWritten();
+            else
+                ++outputsWaiting_;
             return {};
+        }
         return CommOutcome::failure(
             QStringLiteral("%1: write failed: too much waiting for the connection").arg(portLabel()));
     }
@@ -282,8 +297,10 @@ CommOutcome MSComm::setOutput(QStringView text) {
         if (failure.isEmpty() && isFatal(port_.error()))
             failure = port_.errorString();
     }
-    if (failure.isEmpty())
+    if (failure.isEmpty()) {
+        emit outputWritten();
         return {};
+    }
     return CommOutcome::failure(loseLine(QStringLiteral("write failed: %1").arg(failure)));
 }
 

@@ -125,6 +125,12 @@ signals:
     void lineStillAway(const QString &description);
     // Something the operator should know that is not a failure.
     void notice(const QString &description);
+    // The bytes of one setOutput have been handed to the device or the
+    // socket: raised once per setOutput that succeeded, in order. For a local
+    // device before setOutput returns; for a network port once the
+    // connection (and the COM port negotiation) is made. Bytes dropped with
+    // a connection that failed or was closed are never raised.
+    void outputWritten();
 
 private:
     QString portLabel() const;
@@ -151,7 +157,8 @@ private:
     qint16 commEvent_ = 0;
     bool inOperation_ = false;  // our own calls report their failures themselves
     ReconnectWatch reconnect_{[this] { return reopenLostLine(); }};
-    QString stillAway_;  // why the device that is back did not open, last told
+    QString stillAway_;       // why the device that is back did not open, last told
+    int outputsWaiting_ = 0;  // setOutputs waiting for the network connection
 };
 
 }  // namespace mv70::serial

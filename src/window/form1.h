@@ -1,12 +1,12 @@
 #pragma once
 // Form1: the operator's window, its controls, timers and serial component,
-// and the controller state all its handlers share. The handlers are defined
-// beside the part of the program they belong to:
-//   protocol/form1_transaction.cpp  Hyouji and the reply timers
-//   protocol/form1_exchange_log.cpp the exchange log (MV70_LOG)
-//   commands/form1_commands.cpp     buttons that send, the repeat, SEND and CLS
-//   serial/form1_ports.cpp          port and speed choice, the receive event
-//   window/form1.cpp                start-up, heights, hidden bands, COM, END
+// and the controller state all its handlers share. The handlers are grouped
+// by what they do:
+//   form1_transaction.cpp  Hyouji and the reply timers
+//   form1_exchange_log.cpp the exchange log (MV70_LOG)
+//   form1_commands.cpp     buttons that send, the repeat, SEND and CLS
+//   form1_ports.cpp        port and speed choice, the receive event
+//   form1.cpp              start-up, heights, hidden bands, COM, END
 
 #include <QFrame>
 #include <QHash>
@@ -23,6 +23,7 @@
 
 #include "logic/command_table.h"
 #include "logic/controller_state.h"
+#include "logic/exchange.h"
 #include "logic/exchange_log.h"
 #include "logic/port_choice.h"
 #include "logic/trace.h"
@@ -50,6 +51,15 @@ public:
     QTimer Timer3;  // hides the port panel
     QTimer Timer4;  // display hold
 
+    // The exchange with the projector, its reply window Timer2. Its state
+    // is the window's by the names every handler uses.
+    Exchange exchange{&Timer2};
+    quint8 &AwaitingReply = exchange.AwaitingReply;
+    QString &LastCommand = exchange.LastCommand;
+    QString &RxBuffer = exchange.RxBuffer;
+    qint16 &PressureValue = exchange.PressureValue;
+    QString &CommandPrefix = exchange.CommandPrefix;
+
     // The controls the handlers work with. Every control of the layout is
     // also reachable by its name through control().
     window::MonitorLine *Label11 = nullptr;  // TXD
@@ -73,6 +83,8 @@ public:
 
     // The exchange log: on when MV70_LOG names a file at construction.
     const ExchangeLog *exchangeLog() const { return exchangeLog_.get(); }
+    // At the end: the log's last lines, waited for a bounded time.
+    void closeExchangeLog();
 
     // ---- Command catalogue ------------------------------------------------
     [[nodiscard]] bool issueCommand(std::u16string_view code);
@@ -134,8 +146,6 @@ private:
     QSize estimatedOuterSize() const;
 
     QHash<QByteArray, QWidget *> controls_;
-    // The receive trace, rendered only as far as the receive buffer is new.
-    IncrementalTrace rxTrace_;
     std::unique_ptr<ExchangeLog> exchangeLog_;
     qsizetype arrived_ = 0;  // characters the last receive event added to RxBuffer
     int clientHeight_ = 0;

@@ -22,6 +22,7 @@ public:
     struct Command {
         QByteArray text;  // without the carriage return
         qint64 ms;        // since the tap began
+        qint64 ns;        // the same, finer
     };
 
     WireTap(const QString &projectorDevice, int bitsPerSecond = 19200) {
@@ -56,6 +57,8 @@ public:
     // Commands that went out while a reply was awaited.
     int overlaps() const { return overlaps_; }
     void setSilent(bool silent) { silent_ = silent; }
+    // The tap's clock, on which commands are stamped.
+    qint64 sinceStartNs() const { return clock_.nsecsElapsed(); }
 
 private:
     static QByteArray readAll(int fd) {
@@ -78,7 +81,8 @@ private:
             if (awaiting_)
                 ++overlaps_;
             awaiting_ = true;
-            commands_.append({partial_, clock_.elapsed()});
+            const qint64 ns = clock_.nsecsElapsed();
+            commands_.append({partial_, ns / 1000000, ns});
             partial_.clear();
         }
     }
