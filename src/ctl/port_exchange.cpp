@@ -1,9 +1,12 @@
 #include "ctl/port_exchange.h"
 
+#include "ctl/port_words.h"
 #include "logic/command_table.h"
 #include "logic/controller_state.h"
 #include "logic/exchange_log.h"
+#include "logic/line_settings.h"
 #include "logic/reply_decoder.h"
+#include "serial/mscomm.h"
 
 namespace mv70::ctl {
 namespace {
@@ -33,29 +36,41 @@ PortExchange::PortExchange(const QString &port, const Options &options, Exchange
                              .arg(options_.timeoutMs / 1000.0)
                              .arg(result_.reading));
     });
-    connect(&comm_, &serial::MSComm::OnComm, this, &PortExchange::onReceive);
-    connect(&comm_, &serial::MSComm::lineLost, this,
-            [this](const QString &description) { finish(kPortError, description); });
+    line_ = serial::makeLine(port);
+    connect(line_.get(), &serial::Line::dataReady, this, &PortExchange::onReceive);
+    connect(line_.get(), &serial::Line::lost, this, &PortExchange::fail);
     // A network port connects after the opening has returned.
-    connect(&comm_, &serial::MSComm::openFailed, this,
-            [this](const QString &description) { finish(kPortError, description); });
+    connect(line_.get(), &serial::Line::failed, this, &PortExchange::fail);
+}
+
+void PortExchange::fail(const serial::LineFailure &failure) {
+    if (finished_ || failing_)
+        return;
+    failing_ = true;
+    for (QTimer *timer : {&stepTimer_, &replyTimer_, &pollTimer_, &deadline_})
+        timer->stop();
+    line_->close();
+    serial::diagnoseInBackground(failure, this, [this](const serial::LineFailure &diagnosed) {
+        finish(kPortError, describeFailure(diagnosed));
+    });
 }
 
 void PortExchange::start() {
     clock_.start();
-    comm_.setDevice(result_.port);
-    serial::CommOutcome outcome = comm_.setSettings(options_.settings);
-    if (outcome)
-        outcome = comm_.setPortOpen(true);
-    if (!outcome) {
-        finish(kPortError, outcome.description());
+    const auto settings = serial::parseLineSettings(options_.settings);
+    if (const QString *why = std::get_if<QString>(&settings)) {
+        finish(kUsageError, *why);
+        return;
+    }
+    if (const std::optional<serial::LineFailure> failure = line_->open(std::get<serial::LineSettings>(settings))) {
+        fail(*failure);
         return;
     }
     if (!options_.waitFor.isEmpty())
         deadline_.start(options_.timeoutMs);
     stepsLeft_ = options_.steps;
     sendStep();
-    if (!finished_ && stepsLeft_ > 0) {
+    if (!finished_ && !failing_ && stepsLeft_ > 0) {
         stepTimer_.setInterval(options_.action.repeatPeriod);
         stepTimer_.start();
     }
@@ -65,13 +80,13 @@ void PortExchange::send(const QString &code, int replyWindow) {
     lastCommand_ = code + kCR;
     sinceSend_.clear();
     inFlight_ = true;
-    if (const serial::CommOutcome sent = comm_.setOutput(lastCommand_); !sent) {
-        finish(kPortError, sent.description());
+    if (const std::optional<serial::LineFailure> failure = line_->write(serial::MSComm::encodeOutput(lastCommand_))) {
+        fail(*failure);
         return;
     }
     result_.sent += serial::MSComm::encodeOutput(lastCommand_);
     if (log_)
-        log_->add(result_.port, comm_.device(), ExchangeLog::Direction::Transmit, lastCommand_);
+        log_->add(result_.port, result_.port, ExchangeLog::Direction::Transmit, lastCommand_);
     replyTimer_.start(replyWindow);
 }
 
@@ -85,10 +100,8 @@ void PortExchange::sendStep() {
 }
 
 void PortExchange::onReceive() {
-    if (comm_.CommEvent() != serial::MSComm::comEvReceive)
-        return;
-    const QString received = comm_.Input();
-    if (received.isEmpty() || finished_)
+    const QString received = serial::MSComm::decodeInput(line_->readAll());
+    if (received.isEmpty() || finished_ || failing_)
         return;
     result_.reply += received.toLatin1();
     if (result_.reply.size() > kReplyLimit)
@@ -107,7 +120,7 @@ void PortExchange::onReceive() {
     else
         result_.reading = result_.trace.trimmed();
     if (log_)
-        log_->add(result_.port, comm_.device(), ExchangeLog::Direction::Receive, received, reading.text);
+        log_->add(result_.port, result_.port, ExchangeLog::Direction::Receive, received, reading.text);
 
     if (inFlight_ && stepsLeft_ == 0 && complete(sinceSend_)) {
         replyTimer_.stop();
@@ -149,7 +162,7 @@ void PortExchange::replyComplete(bool answered) {
 }
 
 void PortExchange::poll() {
-    if (inFlight_ || finished_)
+    if (inFlight_ || finished_ || failing_)
         return;  // the last query is still awaited
     send(kStatusQuery, kStartTiming.replyWindow);
 }
@@ -160,7 +173,7 @@ void PortExchange::finish(int status, const QString &error) {
     finished_ = true;
     for (QTimer *timer : {&stepTimer_, &replyTimer_, &pollTimer_, &deadline_})
         timer->stop();
-    (void)comm_.setPortOpen(false);
+    line_->close();
     result_.status = status;
     result_.error = error;
     result_.ms = clock_.isValid() ? clock_.elapsed() : 0;

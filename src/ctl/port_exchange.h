@@ -10,7 +10,9 @@
 
 #include "ctl/actions.h"
 #include "logic/trace.h"
-#include "serial/mscomm.h"
+#include "serial/line.h"
+
+#include <memory>
 
 namespace mv70 {
 class ExchangeLog;
@@ -59,10 +61,14 @@ private:
     void replyComplete(bool answered);
     void poll();
     void finish(int status, const QString &error = {});
+    // Ends the exchange for a port error, in this tool's words once the
+    // failure's facts are looked up.
+    void fail(const serial::LineFailure &failure);
 
     const Options &options_;
     ExchangeLog *log_;
-    serial::MSComm comm_;
+    std::unique_ptr<serial::Line> line_;
+    bool failing_ = false;  // a port error being looked into
     QElapsedTimer clock_;
     QTimer stepTimer_;     // the repeat of a press-and-hold action
     QTimer replyTimer_;    // the reply window of the last send
