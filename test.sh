@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the program and runs every test, headless: once as built for use,
 # once under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
-# fuzz run of the trace, the reply decoder, the settings parser and the
-# Telnet reader of network ports. First of all it checks that every C++
-# file is formatted as .clang-format says.
+# fuzz run of the trace, the reply decoder, the settings parser, the Telnet
+# reader of network ports, and the PJLink parser and login. First of all it
+# checks that every C++ file is formatted as .clang-format says.
 #   MV70_FUZZ_SECONDS   seconds per fuzz target (default 20)
 #   MV70_FORMAT_CHECK   0 skips the formatting check (default 1)
 set -euo pipefail
@@ -20,11 +20,13 @@ fi
 
 echo "== Tests"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
+mv70_npm_client build/test
 cmake --build build/test --parallel "$(nproc)"
 ctest --test-dir build/test --output-on-failure --timeout 300 --parallel 2 --label-exclude soak
 
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DMV70_SANITIZE=ON >/dev/null
+mv70_npm_client build/asan
 cmake --build build/asan --parallel "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

@@ -7,15 +7,16 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" xvfb valgrind
 
-seconds=30 repeat_seconds=10 press_samples=100 reply_samples=30 startup_runs=20 ctl_runs=30
+seconds=30 repeat_seconds=10 press_samples=100 reply_samples=30 startup_runs=20 ctl_runs=30 bridge_args=
 if [ "${1:-}" = "--quick" ]; then
-    seconds=3 repeat_seconds=2 press_samples=10 reply_samples=5 startup_runs=4 ctl_runs=6
+    seconds=3 repeat_seconds=2 press_samples=10 reply_samples=5 startup_runs=4 ctl_runs=6 bridge_args=--quick
 fi
 
 build=build/bench-release
 echo "Building the benchmark (Release) in $build ..." >&2
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build" --parallel 2 --target mv70-bench mv70-startup-probe bench_trace mv70-ctl-bench >/dev/null
+cmake --build "$build" --parallel 2 --target mv70-bench mv70-startup-probe bench_trace mv70-ctl-bench \
+    mv70-bridge-bench >/dev/null
 bin="$build/bench"
 
 work=$(mktemp -d)
@@ -78,6 +79,15 @@ logged_stream() {
 }
 run cost-stream-log logged_stream
 run ctl "$bin/mv70-ctl-bench" --runs "$ctl_runs"
+# mv70-bridge: the program with PJLink controllers on loopback and simulators.
+bridge_figures() {
+    echo "## mv70-bridge: PJLink controllers and one queue per line"
+    echo
+    # shellcheck disable=SC2086
+    "$bin/mv70-bridge-bench" $bridge_args
+    echo
+}
+run bridge bridge_figures
 
 # Rendering and decoding: wall-clock time, then instruction counts under callgrind.
 echo "Running the trace and decoder benchmarks ..." >&2

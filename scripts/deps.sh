@@ -34,6 +34,19 @@ MV70_HEADLESS_PACKAGES=(xvfb xdotool imagemagick)
 # (the benchmark attaches the same kind of client to the stream's cost).
 MV70_TEST_PACKAGES=(ser2net at-spi2-core python3-pyatspi dbus-daemon dbus-bin xvfb)
 
+# A PJLink client nobody here wrote, for mv70-bridge's PJLink face: the npm
+# package `pjlink`, put into a build folder by mv70_npm_client. It runs on
+# node; Debian's nodejs and npm are installed only when no npm is there (a
+# node from elsewhere brings its own npm, which Debian's would conflict with).
+MV70_NPM_PACKAGES=(nodejs npm)
+MV70_NPM_PJLINK=pjlink@0.2.8
+mv70_npm_client() {
+    local build="$1"
+    [ -f "$build/npm/node_modules/pjlink/package.json" ] && return 0
+    command -v npm >/dev/null || mv70_need_packages "${MV70_NPM_PACKAGES[@]}"
+    npm install --silent --no-audit --no-fund --prefix "$build/npm" "$MV70_NPM_PJLINK" >&2
+}
+
 # What the desktop test needs: a virtual X display, a window manager, a way
 # to press keys and buttons in it, and xprop to see the manager is up.
 MV70_DESKTOP_PACKAGES=(xvfb openbox xdotool x11-utils)

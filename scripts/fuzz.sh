@@ -15,7 +15,7 @@ cmake --build build/fuzz --parallel "$(nproc)" >/dev/null
 
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 status=0
-for target in trace reply settings telnet; do
+for target in trace reply settings telnet pjlink pjlink_auth; do
     work="build/fuzz/corpus/$target"
     log="build/fuzz/$target.log"
     mkdir -p "$work" build/fuzz/crashes

@@ -16,7 +16,9 @@ run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${WORK_DIR}/prefix")
 foreach(installed bin/mv70-control bin/mv70-ctl bin/mv70-sim share/applications/mv70-control.desktop
                   share/icons/hicolor/64x64/apps/mv70-control.png share/man/man1/mv70-control.1.gz
                   share/man/man1/mv70-ctl.1.gz share/man/man1/mv70-sim.1.gz
-                  share/doc/mv70-control/docs/automation.md)
+                  share/doc/mv70-control/docs/automation.md
+                  bin/mv70-bridge share/man/man1/mv70-bridge.1.gz lib/systemd/system/mv70-bridge.service
+                  lib/sysusers.d/mv70-bridge.conf share/doc/mv70-control/examples/mv70-bridge.conf)
   if(NOT EXISTS "${WORK_DIR}/prefix/${installed}")
     message(FATAL_ERROR "cmake --install did not install ${installed}")
   endif()
@@ -47,9 +49,29 @@ foreach(packed ./usr/bin/mv70-control ./usr/bin/mv70-ctl ./usr/bin/mv70-sim
                ./usr/share/applications/mv70-control.desktop
                ./usr/share/icons/hicolor/64x64/apps/mv70-control.png ./usr/share/man/man1/mv70-control.1.gz
                ./usr/share/man/man1/mv70-ctl.1.gz ./usr/share/man/man1/mv70-sim.1.gz
-               ./usr/share/doc/mv70-control/docs/automation.md)
+               ./usr/share/doc/mv70-control/docs/automation.md
+               ./usr/bin/mv70-bridge ./usr/share/man/man1/mv70-bridge.1.gz
+               ./usr/lib/systemd/system/mv70-bridge.service ./usr/lib/sysusers.d/mv70-bridge.conf
+               ./usr/share/doc/mv70-control/examples/mv70-bridge.conf)
   string(FIND "${output}" " ${packed}\n" found)
   if(found EQUAL -1)
     message(FATAL_ERROR "the package lacks ${packed}:\n${output}")
+  endif()
+endforeach()
+
+# The service is installed, never enabled by the package: no enabling in the
+# maintainer scripts, and the user it runs as is made there.
+execute_process(COMMAND dpkg-deb --info ${packages} postinst OUTPUT_VARIABLE postinst RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "the package has no postinst")
+endif()
+string(FIND "${postinst}" "systemd-sysusers mv70-bridge.conf" found)
+if(found EQUAL -1)
+  message(FATAL_ERROR "the postinst does not make the bridge's user:\n${postinst}")
+endif()
+foreach(enabling "systemctl enable" "deb-systemd-helper enable" "systemctl start")
+  string(FIND "${postinst}" "${enabling}" found)
+  if(NOT found EQUAL -1)
+    message(FATAL_ERROR "the postinst runs ${enabling}: the service must stay disabled")
   endif()
 endforeach()

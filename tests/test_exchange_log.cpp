@@ -1,14 +1,21 @@
 // The exchange log: a panel session and an mv70-ctl session written and
 // parsed back; a log that cannot be written stops neither program; a log
-// whose file does not keep up never holds the caller up.
+// whose file does not keep up never holds the caller up; and the programs
+// themselves end whatever the FIFO's reader or the disk does.
 
 #include <QtTest>
 
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "ctl/run.h"
 #include "form_fixture.h"
 #include "logic/exchange_log.h"
+#include "pty_peer.h"
 #include "sim_process.h"
 
 using namespace mv70;
@@ -46,6 +53,54 @@ int runCtl(const QStringList &arguments, QString *err = nullptr) {
     return status;
 }
 
+// Whether process `pid` has `path` open.
+bool holdsOpen(qint64 pid, const QString &path) {
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget() == path)
+            return true;
+    return false;
+}
+
+// Qt SerialPort's lock file of a device, in the first folder it may write to.
+bool lockFileExists(const QString &device) {
+    const QString name = device.mid(5).replace(u'/', u'_');  // without /dev/
+    for (const char *folder : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
+                               "/var/tmp", "/var/lib/lock"})
+        if (QFileInfo::exists(QString::fromLatin1(folder) + QStringLiteral("/LCK..") + name))
+            return true;
+    return false;
+}
+
+// What the FIFO's reader does: goes away once the program has the FIFO
+// open, never comes, or comes and never reads while the pipe is full.
+enum class Reader { GoesAway, NeverComes, NeverReads };
+
+class Fifo {
+public:
+    Fifo(const QString &path, Reader reader) : path_(path) {
+        ::mkfifo(QFile::encodeName(path).constData(), 0600);
+        if (reader == Reader::GoesAway)
+            fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (reader == Reader::NeverReads) {
+            fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+            const QByteArray filler(4096, 'x');
+            while (::write(fd_, filler.constData(), filler.size()) > 0) {
+            }
+        }
+    }
+    ~Fifo() { closeReader(); }
+    void closeReader() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    QString path_;
+    int fd_ = -1;
+};
+
 }  // namespace
 
 class TestExchangeLog : public QObject {
@@ -55,6 +110,11 @@ private slots:
     void panelAndToolSessionsParsedBack();
     void unwritableLogStopsNothing();
     void aStuckFileNeverHoldsTheCallerUp();
+    void ctlEndsWhateverTheLogsReaderDoes_data();
+    void ctlEndsWhateverTheLogsReaderDoes();
+    void panelEndsWhateverTheLogsReaderDoes_data();
+    void panelEndsWhateverTheLogsReaderDoes();
+    void writeErrorsInTheSystemsWordsAndWholeLinesOnly();
 };
 
 void TestExchangeLog::panelAndToolSessionsParsedBack() {
@@ -142,7 +202,7 @@ void TestExchangeLog::aStuckFileNeverHoldsTheCallerUp() {
         for (QByteArray chunk; !(chunk = fifo.read(1 << 16)).isEmpty();)
             all += chunk;
     });
-    log.reset();  // the writer opens the FIFO now that it has a reader, writes the rest and ends
+    const qint64 droppedAtEnd = log->finish();  // the writer opens the FIFO now, writes the rest and ends
     reader.join();
     // Every line is either written or counted.
     const qsizetype written = all.count(" C F   I N P U T   V I D E O   V I D E O CR ");
@@ -150,7 +210,115 @@ void TestExchangeLog::aStuckFileNeverHoldsTheCallerUp() {
         QRegularExpression(u"\t--\t(\\d+) lines not logged"_qs).match(QString::fromUtf8(all));
     QVERIFY2(note.hasMatch(), all.right(300).constData());
     QVERIFY(written > added / 4);
-    QCOMPARE(written + note.captured(1).toLongLong(), added);
+    QCOMPARE(written + note.captured(1).toLongLong() + droppedAtEnd, added);
+}
+
+void TestExchangeLog::ctlEndsWhateverTheLogsReaderDoes_data() {
+    QTest::addColumn<Reader>("reader");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("reader goes away") << Reader::GoesAway << u"Broken pipe"_qs;
+    QTest::newRow("reader never comes") << Reader::NeverComes << u"2 lines not written"_qs;
+    QTest::newRow("reader never reads") << Reader::NeverReads << u"2 lines not written"_qs;
+}
+
+// mv70-ctl on a projector that answers, its log a FIFO: it gives its answer
+// and ends in time whatever the reader does, and says what became of the log.
+void TestExchangeLog::ctlEndsWhateverTheLogsReaderDoes() {
+    QFETCH(Reader, reader);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"fifo"_qs);
+    Fifo fifo(path, reader);
+    PtyPeer projector;
+    QProcess ctl;
+    ctl.start(QStringLiteral(MV70_CTL_PROGRAM), {u"--log"_qs, path, u"--port"_qs, projector.path(), u"status"_qs});
+    QCOMPARE(projector.read(4), QByteArray("CR0\r"));
+    if (reader == Reader::GoesAway) {
+        QTRY_VERIFY_WITH_TIMEOUT(holdsOpen(ctl.processId(), path), 10000);
+        fifo.closeReader();
+    }
+    projector.write("80\r");
+    QVERIFY(ctl.waitForFinished(30000));
+    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);  // no SIGPIPE
+    QCOMPARE(ctl.exitCode(), 0);
+    QCOMPARE(ctl.readAllStandardOutput(), QByteArray("Stand by\n"));
+    const QString err = QString::fromLocal8Bit(ctl.readAllStandardError());
+    QVERIFY2(err.contains(path) && err.contains(said), qPrintable(err));
+}
+
+void TestExchangeLog::panelEndsWhateverTheLogsReaderDoes_data() {
+    QTest::addColumn<Reader>("reader");
+    QTest::newRow("reader goes away") << Reader::GoesAway;
+    QTest::newRow("reader never comes") << Reader::NeverComes;
+    QTest::newRow("reader never reads") << Reader::NeverReads;
+}
+
+// The panel with MV70_LOG on a FIFO: the projector's words are logged, and
+// SIGTERM still ends it, with its port's lock file gone.
+void TestExchangeLog::panelEndsWhateverTheLogsReaderDoes() {
+    QFETCH(Reader, reader);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"fifo"_qs);
+    Fifo fifo(path, reader);
+    PtyPeer com1;
+    QProcess panel;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+    env.insert(u"MV70_LOG"_qs, path);
+    env.insert(u"MV70_COM1"_qs, com1.path());
+    env.insert(u"MV70_COM2"_qs, QString::fromLatin1(missingDevice()));
+    panel.setProcessEnvironment(env);
+    panel.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    panel.start(QStringLiteral(MV70_CONTROL_PROGRAM), QStringList());
+    QTRY_VERIFY_WITH_TIMEOUT(lockFileExists(com1.path()), 10000);
+    if (reader == Reader::GoesAway) {
+        QTRY_VERIFY_WITH_TIMEOUT(holdsOpen(panel.processId(), path), 10000);
+        fifo.closeReader();
+        com1.write("80\r");  // logged: the write finds the reader gone
+        QTRY_VERIFY_WITH_TIMEOUT(!holdsOpen(panel.processId(), path), 10000);  // the log has stopped
+        QCOMPARE(panel.state(), QProcess::Running);
+    } else {
+        com1.write("80\r");
+    }
+    QVERIFY(::kill(pid_t(panel.processId()), SIGTERM) == 0);
+    QVERIFY(panel.waitForFinished(30000));
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), 0);
+    QVERIFY(!lockFileExists(com1.path()));
+}
+
+// A full device is said in the system's words, and a file that takes part
+// of a line keeps whole lines only: the next run's first line is a line.
+void TestExchangeLog::writeErrorsInTheSystemsWordsAndWholeLinesOnly() {
+    SimProcess sim;
+    const auto runCtlProcess = [&](const QString &log, qint64 sizeLimit = -1) {
+        QProcess ctl;
+        if (sizeLimit >= 0)
+            ctl.setChildProcessModifier([sizeLimit] {
+                ::signal(SIGXFSZ, SIG_IGN);  // as on a full disk: the write fails, nothing else
+                const rlimit limit{rlim_t(sizeLimit), rlim_t(sizeLimit)};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            });
+        ctl.start(QStringLiteral(MV70_CTL_PROGRAM), {u"--log"_qs, log, u"--port"_qs, sim.path(), u"status"_qs});
+        const bool ended = ctl.waitForFinished(30000) && ctl.exitStatus() == QProcess::NormalExit;
+        return std::pair(ended ? ctl.exitCode() : -1, QString::fromLocal8Bit(ctl.readAllStandardError()));
+    };
+
+    const auto [full, fullSaid] = runCtlProcess(u"/dev/full"_qs);
+    QCOMPARE(full, 0);
+    QVERIFY2(fullSaid.contains(u"/dev/full: No space left on device"), qPrintable(fullSaid));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"exchanges.log"_qs);
+    QCOMPARE(runCtlProcess(path).first, 0);
+    const qint64 size = QFileInfo(path).size();
+    QVERIFY(size > 60);
+    const auto [limited, limitedSaid] = runCtlProcess(path, size + 30);  // room for half a line
+    QCOMPARE(limited, 0);
+    QVERIFY2(limitedSaid.contains(u"File too large"), qPrintable(limitedSaid));
+    QCOMPARE(QFileInfo(path).size(), size);
+    QCOMPARE(runCtlProcess(path).first, 0);
+    QCOMPARE(readLog(path).size(), 4);
 }
 
 QTEST_MAIN(TestExchangeLog)

@@ -22,7 +22,7 @@ constexpr double kBytesPerMs = 1.92;
 constexpr quint32 kSeed = 19200;
 
 // A longest trace: every character rendered as a four-character token.
-constexpr qsizetype kLongestTrace = 1 + 4 * serial::kRxBufferLimit;
+constexpr qsizetype kLongestTrace = 1 + 4 * kRxBufferLimit;
 
 // Resident memory of this process in KiB, from /proc/self/status.
 qint64 residentKiB(const char *field = "VmRSS:") {
@@ -76,10 +76,10 @@ struct Flood {
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         sent += f.com1.readAvailable();
-        QVERIFY(f->RxBuffer.size() <= serial::kRxBufferLimit);
+        QVERIFY(f->RxBuffer.size() <= kRxBufferLimit);
         for (const window::MonitorLine *line : {f->Label11, f->Label12, f->Label22})
             QVERIFY(line->text().size() <= kLongestTrace);
-        if (steadyKiB < 0 && f->RxBuffer.size() == serial::kRxBufferLimit)
+        if (steadyKiB < 0 && f->RxBuffer.size() == kRxBufferLimit)
             steadyKiB = residentKiB();  // the buffer has reached its limit
         QTest::qSleep(5);
     }
@@ -124,7 +124,7 @@ void TestFlood::randomBytesAtLineRateWhileTheOperatorWorks() {
     if (QTest::currentTestFailed())
         return;
     QVERIFY(!f->Timer2.isActive());
-    QCOMPARE(f->RxBuffer.size(), serial::kRxBufferLimit);
+    QCOMPARE(f->RxBuffer.size(), kRxBufferLimit);
 
     // The operator at work: a query every 300 ms, and "+" of VOL held for
     // two seconds out of every five.

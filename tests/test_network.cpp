@@ -23,6 +23,7 @@
 #include "ser2net_process.h"
 #include "serial/network_line.h"
 #include "sim_process.h"
+#include "slow_com_port_server.h"
 
 using namespace mv70;
 using serial::TelnetReader;
@@ -202,6 +203,7 @@ private slots:
     void serverThatClosesAtOnceIsNotBack();
     void failedConnectionKeepsWindowResponsive_data();
     void failedConnectionKeepsWindowResponsive();
+    void replyWindowWaitsForTheNegotiation();
 };
 
 void TestNetwork::telnetReader_data() {
@@ -520,6 +522,23 @@ void TestNetwork::failedConnectionKeepsWindowResponsive() {
     QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
     QTest::mouseClick(p.control("Option1"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(p.warnings.size(), 2, 10000);
+}
+
+// A query sent while the COM port option is still being agreed: the reply
+// window runs from when the query has left, so the reply that follows the
+// negotiation is what the window ends with, not " X X X X".
+void TestNetwork::replyWindowWaitsForTheNegotiation() {
+    SlowComPortServer server(800, false);
+    NetPanel p(server.url());
+    QStringList rxdAtWindowEnd;
+    QObject::connect(&p.form->Timer2, &QTimer::timeout, [&] { rxdAtWindowEnd << p.form->Label12->text(); });
+    QTest::mouseClick(p.control("Command44"), Qt::LeftButton);
+    QVERIFY(!p.form->Timer2.isActive());  // the query waits for the connection
+    QTRY_COMPARE_WITH_TIMEOUT(rxdAtWindowEnd.size(), 1, 10000);
+    QCOMPARE(rxdAtWindowEnd.front(), u" 0 0 CR "_qs);
+    QCOMPARE(p.status.constLast(), u" Power ON"_qs);
+    QCOMPARE(server.data(), QByteArray("CR0\r"));
+    QVERIFY(p.warnings.isEmpty());
 }
 
 QTEST_MAIN(TestNetwork)

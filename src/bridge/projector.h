@@ -15,6 +15,10 @@
 #include <functional>
 #include <optional>
 
+namespace mv70 {
+class ExchangeLog;
+}
+
 namespace mv70::bridge {
 
 // The operating status, as far as a controller cares.
@@ -59,6 +63,7 @@ struct ProjectorConfig {
     QString settings = QStringLiteral("19200,N,8,1");
     int statusPollMs = 5000;  // the operating status
     int slowPollMs = 60000;   // lamp time, temperatures and the other readings
+    int replyWindowMs = 500;  // how long a reply is waited for; it ends early once the reply is complete
 };
 
 class Projector : public QObject {
@@ -82,9 +87,16 @@ public:
     // is followed by a poll of that reading.
     void perform(const QString &code, std::function<void(Outcome)> done);
 
+    // Every command sent and every reply received is added to `log` (may
+    // be null), under the projector's name. Not owned.
+    void setExchangeLog(ExchangeLog *log);
+
 signals:
     // After every poll or command that changed the cache.
     void stateChanged(const mv70::bridge::ProjectorState &previous, const mv70::bridge::ProjectorState &now);
+    // What happened to the line (lost, back, would not open), in words for
+    // the bridge's log.
+    void lineReport(const QString &description);
 
 private:
     class Private;

@@ -72,7 +72,9 @@ int run(const Options &options, QTextStream &out, QTextStream &err) {
     out.flush();
     err.flush();
     if (log) {
-        log->flush();
+        // The log waits a bounded time for its file: the answer is out already.
+        if (const qint64 dropped = log->finish(); dropped > 0)
+            err << "mv70-ctl: " << ExchangeLog::droppedAtExit(log->path(), dropped) << Qt::endl;
         if (const QString failure = log->failure(); !failure.isEmpty())
             sayLogFailure(failure);
     }

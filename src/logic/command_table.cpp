@@ -21,6 +21,26 @@ std::optional<ReplyTiming> arrowTiming(quint8 arrowSpeedMode) {
     }
 }
 
+ButtonTimings buttonTimings(const OneShotButton &button) {
+    switch (button.kind) {
+    case OneShotKind::Plain:
+        return {};
+    case OneShotKind::Image:
+        return {kImageTiming, std::nullopt};
+    case OneShotKind::Signal:
+        return {kSignalTiming, std::nullopt};
+    case OneShotKind::MenuEntry:
+        return {std::nullopt, kMenuEntryRepeatPeriod};
+    }
+    return {};
+}
+
+ButtonTimings buttonTimings(const HoldButton &button, quint8 arrowSpeedMode) {
+    if (button.arrow)
+        return {arrowTiming(arrowSpeedMode), std::nullopt};
+    return {button.timing, button.repeatPeriod};
+}
+
 const OneShotButton *findOneShot(std::string_view control) {
     const auto *it = std::ranges::find(kOneShotButtons, control, &OneShotButton::control);
     return it == kOneShotButtons.end() ? nullptr : it;

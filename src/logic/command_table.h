@@ -155,6 +155,16 @@ constexpr bool holdRowsExist() {
 }
 static_assert(holdRowsExist());
 
+// What pressing a button does to the timers, from its row alone: the reply
+// window and display hold it sets (none: the last ones stay), and the repeat
+// period it sets (none: the repeat keeps the period the last writer left).
+struct ButtonTimings {
+    std::optional<ReplyTiming> timing;
+    std::optional<int> repeatPeriod;
+};
+ButtonTimings buttonTimings(const OneShotButton &button);
+ButtonTimings buttonTimings(const HoldButton &button, quint8 arrowSpeedMode);
+
 const OneShotButton *findOneShot(std::string_view control);
 const HoldButton *findHold(std::string_view control);
 

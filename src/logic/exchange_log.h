@@ -24,6 +24,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -39,10 +40,11 @@ public:
 
     static constexpr int kFlushIntervalMs = 200;
     static constexpr qsizetype kBufferLimit = 4 * 1024 * 1024;
+    static constexpr int kExitWaitMs = 2000;
 
     // Starts the writer, which opens `path` for appending at once.
     explicit ExchangeLog(const QString &path, QObject *parent = nullptr);
-    // Writes what is left and stops the writer.
+    // finish(), if not done before.
     ~ExchangeLog() override;
 
     const QString &path() const { return path_; }
@@ -54,8 +56,17 @@ public:
     void add(const QString &port, const QString &device, Direction direction, const QString &text,
              const QString &reading = {});
 
-    // Waits until every line added so far is written, or the log has failed.
+    // Waits until every line added so far is written, or the log has failed,
+    // or kExitWaitMs have passed.
     void flush();
+
+    // Writes what is left within kExitWaitMs and stops the writer. Returns
+    // how many lines were dropped because the file did not take them in
+    // that time (0 when it did, or after a failure, which failure() says).
+    // Lines added after this are dropped without being counted.
+    qint64 finish();
+    // What a program says of the lines finish() dropped.
+    static QString droppedAtExit(const QString &path, qint64 count);
 
     // The failure, once there has been one; empty until then.
     QString failure() const;
@@ -85,8 +96,12 @@ private:
     qint64 dropped_ = 0;
     quint64 added_ = 0;  // lines handed over so far
     quint64 writtenUpTo_ = 0;
+    qsizetype backlogBytes_ = 0;  // made into lines, not yet taken by the file
     bool flushWanted_ = false;
     bool stopping_ = false;
+    bool finished_ = false;
+    std::chrono::steady_clock::time_point stopDeadline_;
+    qint64 droppedAtExit_ = 0;
     QString failure_;
     std::thread writer_;
 };

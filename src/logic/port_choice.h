@@ -29,7 +29,4 @@ inline constexpr std::array kSpeedChoices = {
 inline constexpr int kStartPort = 1;
 inline constexpr const char *kStartSettings = "19200,N,8,1";
 
-// Received characters kept for the RXD line: the newest ones.
-inline constexpr qsizetype kRxBufferLimit = 32767;
-
 }  // namespace mv70::serial

@@ -268,6 +268,20 @@ void Form1::connectHandlers() {
     connect(&MSComm1, &serial::MSComm::lineRestored, this, &Form1::MSComm1_LineRestored);
     connect(&MSComm1, &serial::MSComm::lineStillAway, this, &Form1::MSComm1_LineStillAway);
 
+    // The exchange writes to MSComm1 and learns from it when the bytes have
+    // left; its reply window is Timer2, and the display hold (Timer4) starts
+    // with it.
+    exchange.setWriter([this](QStringView text) -> QString {
+        const serial::CommOutcome sent = MSComm1.setOutput(text);
+        if (sent)
+            return {};
+        return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
+    });
+    connect(&MSComm1, &serial::MSComm::outputWritten, &exchange, &Exchange::bytesLeft);
+    connect(&MSComm1, &serial::MSComm::lineLost, &exchange, &Exchange::lineGone);
+    connect(&MSComm1, &serial::MSComm::openFailed, &exchange, &Exchange::lineGone);
+    connect(&exchange, &Exchange::replyWindowOpened, this, [this] { Timer4.start(); });
+
     qApp->installEventFilter(this);  // key preview
 }
 

@@ -24,6 +24,7 @@
 
 #include "logic/command_table.h"
 #include "logic/controller_state.h"
+#include "logic/exchange.h"
 #include "logic/exchange_log.h"
 #include "logic/port_choice.h"
 #include "logic/trace.h"
@@ -51,6 +52,15 @@ public:
     QTimer Timer3;  // hides the port panel
     QTimer Timer4;  // display hold
 
+    // The exchange with the projector, its reply window Timer2. Its state
+    // is the window's by the names every handler uses.
+    Exchange exchange{&Timer2};
+    quint8 &AwaitingReply = exchange.AwaitingReply;
+    QString &LastCommand = exchange.LastCommand;
+    QString &RxBuffer = exchange.RxBuffer;
+    qint16 &PressureValue = exchange.PressureValue;
+    QString &CommandPrefix = exchange.CommandPrefix;
+
     // The controls the handlers work with. Every control of the layout is
     // also reachable by its name through control().
     window::MonitorLine *Label11 = nullptr;  // TXD
@@ -74,6 +84,8 @@ public:
 
     // The exchange log: on when MV70_LOG names a file at construction.
     const ExchangeLog *exchangeLog() const { return exchangeLog_.get(); }
+    // At the end: the log's last lines, waited for a bounded time.
+    void closeExchangeLog();
 
     // ---- Command catalogue ------------------------------------------------
     [[nodiscard]] bool issueCommand(std::u16string_view code);
@@ -140,8 +152,6 @@ private:
     QSize estimatedOuterSize() const;
 
     QHash<QByteArray, QWidget *> controls_;
-    // The receive trace, rendered only as far as the receive buffer is new.
-    IncrementalTrace rxTrace_;
     std::unique_ptr<ExchangeLog> exchangeLog_;
     qsizetype arrived_ = 0;  // characters the last receive event added to RxBuffer
     int clientHeight_ = 0;

@@ -4,51 +4,33 @@
 #include "window/form1.h"
 
 namespace mv70 {
-namespace {
-
-QString commandText(const QString &prefix, std::u16string_view code) {
-    QString text = prefix;
-    text += QStringView(code);
-    text += kCR;
-    return text;
-}
-
-}  // namespace
-
 bool Form1::issueCommand(std::u16string_view code) {
-    LastCommand = commandText(CommandPrefix, code);
+    LastCommand = exchange.commandText(code);
     return Hyouji(LastCommand, kTransmit);
 }
 
 void Form1::OneShot_Click(const OneShotButton &button) {
-    switch (button.kind) {
-    case OneShotKind::Plain:
-        (void)issueCommand(button.code);
-        break;
-    case OneShotKind::Image:
-        Timer2.setInterval(kImageTiming.replyWindow);
-        Timer4.setInterval(kImageTiming.displayHold);
-        (void)issueCommand(button.code);
-        break;
-    case OneShotKind::Signal:
-        Timer2.setInterval(kSignalTiming.replyWindow);
-        Timer4.setInterval(kSignalTiming.displayHold);
-        (void)issueCommand(button.code);
-        break;
-    case OneShotKind::MenuEntry:
-        if (!issueCommand(button.code))
-            return;
-        Timer1.setInterval(kMenuEntryRepeatPeriod);  // the arrows' repeat; Timer1 stays off
+    const ButtonTimings timings = buttonTimings(button);
+    // The picture-mode and signal buttons: their reply window and display
+    // hold, before the send.
+    if (timings.timing) {
+        Timer2.setInterval(timings.timing->replyWindow);
+        Timer4.setInterval(timings.timing->displayHold);
+    }
+    if (!issueCommand(button.code))
+        return;
+    if (button.kind == OneShotKind::MenuEntry) {
+        Timer1.setInterval(*timings.repeatPeriod);  // the arrows' repeat; Timer1 stays off
         ArrowSpeedMode = 1;
-        break;
     }
 }
 
 void Form1::Hold_MouseDown(const HoldButton &button) {
+    const ButtonTimings timings = buttonTimings(button, ArrowSpeedMode);
     if (button.arrow) {
-        if (const std::optional<ReplyTiming> timing = arrowTiming(ArrowSpeedMode)) {
-            Timer2.setInterval(timing->replyWindow);
-            Timer4.setInterval(timing->displayHold);
+        if (timings.timing) {
+            Timer2.setInterval(timings.timing->replyWindow);
+            Timer4.setInterval(timings.timing->displayHold);
         }
         RepeatCode = button.repeatCode;
         if (!issueCommand(button.code()))
@@ -61,16 +43,16 @@ void Form1::Hold_MouseDown(const HoldButton &button) {
         return;
     // After the send: the running reply window and display hold take the
     // new intervals from now.
-    Timer1.setInterval(button.repeatPeriod);
-    Timer2.setInterval(button.timing.replyWindow);
-    Timer4.setInterval(button.timing.displayHold);
+    Timer1.setInterval(*timings.repeatPeriod);
+    Timer2.setInterval(timings.timing->replyWindow);
+    Timer4.setInterval(timings.timing->displayHold);
     Timer1.start();
 }
 
 void Form1::Hold_MouseUp(const HoldButton &button) {
     RepeatCode = 0;
     Timer1.stop();
-    Timer2.stop();  // no time-out mark for the last transmission
+    exchange.closeReplyWindow();  // Timer2 off: no time-out mark for the last transmission
     Timer4.start();
     Label11->setText(QString());
     Label12->setText(QString());
@@ -87,7 +69,7 @@ void Form1::Timer1_Timer() {
     const std::optional<std::u16string_view> code = repeatCodeText(RepeatCode);
     if (!code)
         return;
-    LastCommand = commandText(CommandPrefix, *code);
+    LastCommand = exchange.commandText(*code);
     if (!Hyouji(LastCommand, kTransmit))
         return;
     // Switch the repeat on again. It is still running, and restarting it

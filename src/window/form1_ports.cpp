@@ -40,6 +40,7 @@ void Form1::PortOption_Click(const serial::PortChoice &choice) {
     if (MSComm1.PortOpen()) {
         outcome = MSComm1.setPortOpen(false);
         wasOpen = true;
+        exchange.lineGone();  // what had not left yet is dropped with the port
     }
     if (outcome)
         outcome = MSComm1.setCommPort(choice.port);
@@ -72,14 +73,9 @@ void Form1::SpeedOption_Click(const serial::SpeedChoice &choice) {
 void Form1::MSComm1_OnComm() {
     if (MSComm1.CommEvent() != serial::MSComm::comEvReceive)
         return;
-    const qsizetype before = RxBuffer.size();
-    RxBuffer += MSComm1.Input();
-    arrived_ = RxBuffer.size() - before;
-    // Only the newest characters are kept: a line that never stops talking
-    // cannot grow the buffer without end.
-    if (RxBuffer.size() > serial::kRxBufferLimit)
-        RxBuffer.remove(0, RxBuffer.size() - serial::kRxBufferLimit);
-    AwaitingReply = 0;
+    // Input appended to RxBuffer (its newest kRxBufferLimit characters
+    // kept), then AwaitingReply 0.
+    arrived_ = exchange.append(MSComm1.Input());
     (void)Hyouji(RxBuffer, kReceive);
 }
 

@@ -1,6 +1,5 @@
 // The transaction routine and the reply timers of the window.
 
-#include "logic/reply_decoder.h"
 #include "logic/trace.h"
 #include "window/form1.h"
 
@@ -8,29 +7,30 @@ namespace mv70 {
 
 bool Form1::Hyouji(const QString &text, quint8 direction) {
     if (direction == kTransmit) {
-        // 1. The bytes go out before anything is shown.
-        if (const serial::CommOutcome sent = MSComm1.setOutput(text); !sent) {
+        // 1. The bytes go out before anything is shown. A transmit begins a
+        // new exchange: what the decoder reads, and what the RXD line shows
+        // at the next receive, is what arrived since (the exchange empties
+        // RxBuffer once the write has succeeded). A reply or noise still in
+        // the buffer would otherwise be read as the head of this command's
+        // reply.
+        if (const QString failure = exchange.write(text); !failure.isEmpty()) {
             // Nothing after the failed write happens: no trace, no timers, no flag.
-            reportFailure(sent.description());
+            reportFailure(failure);
             return false;
         }
-        // A transmit begins a new exchange: what the decoder reads, and what
-        // the RXD line shows at the next receive, is what arrived since.
-        // A reply or noise still in the buffer would otherwise be read as
-        // the head of this command's reply.
-        RxBuffer.clear();
-        // 2, 3. The trace, then the reply window, the flag and the display hold.
+        // 2, 3. The trace, then the reply window (Timer2 on, AwaitingReply 1)
+        // and the display hold (Timer4 on, at replyWindowOpened). Both wait
+        // until the bytes have left for the line: at once for a local
+        // device, after the connection is made for a network port.
         Label11->setText(renderTrace(text));
         logExchange(kTransmit, text);
-        Timer2.start();
-        AwaitingReply = 1;
-        Timer4.start();
+        exchange.openReplyWindow();
         return true;
     }
 
     // 2, 4. The trace of everything received, then the decoder reads it back.
-    Label12->setText(rxTrace_.render(text));
-    const Reading reading = decodeReply(LastCommand, CommandPrefix, Label12->text(), PressureValue);
+    Label12->setText(exchange.traceReceived(text));
+    const Reading reading = exchange.read(Label12->text());
     logExchange(kReceive, text, reading.text);
     switch (reading.outcome) {
     case Reading::Outcome::NoMatch:
@@ -49,9 +49,7 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
 void Form1::Timer2_Timer() {
     if (AwaitingReply == 1)
         Label12->setText(QStringLiteral(" X X X X"));
-    Timer2.stop();
-    RxBuffer.clear();
-    AwaitingReply = 0;
+    exchange.endReplyWindow();  // Timer2 off, RxBuffer emptied, AwaitingReply 0
 }
 
 // Port-panel auto-hide.

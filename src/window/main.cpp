@@ -23,5 +23,7 @@ int main(int argc, char *argv[]) {
     mv70::endFromOutside(form);  // signals, the window destroyed by another client
     form.Form_Load();
     form.show();
-    return QApplication::exec();
+    const int exitCode = QApplication::exec();
+    form.closeExchangeLog();
+    return exitCode;
 }

@@ -1,0 +1,285 @@
+#include "bridge/pjlink_server.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include "pjlink/protocol.h"
+
+namespace mv70::bridge {
+namespace {
+
+constexpr qint64 kReadChunk = 4096;            // what one read takes from a connection at most
+constexpr qint64 kForgetFailuresMs = 600'000;  // an address's failures are forgotten after this
+constexpr int kMaxFailureRecords = 1024;
+
+QByteArray formatMac(const QByteArray &bytes) { return bytes.toHex(':').toUpper(); }
+
+// The MAC of the interface that holds `address`; for loopback, any address
+// or an interface without one, a locally administered unicast address
+// derived from the projector's name, the same at every start.
+QByteArray macFor(const QHostAddress &address, const QString &name) {
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        if (interface.flags().testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+            if (!entry.ip().isEqual(address))
+                continue;
+            const QByteArray hardware = interface.hardwareAddress().toLatin1().toUpper();
+            if (hardware.size() == 17 && hardware != "00:00:00:00:00:00")
+                return hardware;
+        }
+    }
+    QByteArray derived = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Md5).left(6);
+    derived[0] = char((derived[0] | 0x02) & ~0x01);
+    return formatMac(derived);
+}
+
+// Broadcast or multicast: the bridge never sends there.
+bool reachesMany(const QHostAddress &address) {
+    if (address.isBroadcast() || address.isMulticast())
+        return true;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces())
+        for (const QNetworkAddressEntry &entry : interface.addressEntries())
+            if (!entry.broadcast().isNull() && entry.broadcast().isEqual(address))
+                return true;
+    return false;
+}
+
+}  // namespace
+
+// One controller's connection: greeting, requests one at a time, idle end.
+class PjlinkServer::Client : public QObject {
+public:
+    Client(PjlinkServer &server, QTcpSocket *socket)
+        : QObject(&server), server_(server), socket_(socket),
+          session_(server.config_.password, server.config_.password.isEmpty() ? QByteArray() : pjlink::freshRandom()),
+          address_(socket->peerAddress()) {
+        ++server_.clients_;
+        socket_->setParent(this);
+        socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        socket_->setReadBufferSize(kReadChunk);
+        idle_.setSingleShot(true);
+        connect(&idle_, &QTimer::timeout, this, &Client::idleEnded);
+        connect(socket_, &QTcpSocket::readyRead, this, &Client::serve);
+        connect(socket_, &QTcpSocket::bytesWritten, this, &Client::written);
+        connect(socket_, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+
+        // An address that has just failed to log in waits for its greeting.
+        busy_ = true;
+        QTimer::singleShot(server_.penaltyLeftMs(address_), this, [this] {
+            write(session_.greeting());
+            idle_.start(server_.idleMs_);
+        });
+    }
+
+    ~Client() override { --server_.clients_; }
+
+private:
+    // Takes the next request once the previous one is answered.
+    void serve() {
+        while (!busy_ && socket_->state() == QAbstractSocket::ConnectedState) {
+            std::optional<pjlink::Session::Step> step = session_.next();
+            if (!step) {
+                if (socket_->bytesAvailable() == 0)
+                    return;
+                session_.feed(socket_->read(kReadChunk));
+                continue;
+            }
+            idle_.start(server_.idleMs_);
+            switch (step->kind) {
+            case pjlink::Session::Step::Kind::Reply:
+                write(step->reply);
+                break;
+            case pjlink::Session::Step::Kind::AuthFailed:
+                failed();
+                break;
+            case pjlink::Session::Step::Kind::Close:
+                socket_->disconnectFromHost();
+                return;
+            case pjlink::Session::Step::Kind::Request:
+                if (!server_.config_.password.isEmpty() && !loggedIn_) {
+                    loggedIn_ = true;
+                    server_.forgetFailures(address_);
+                }
+                answer(step->request);
+                break;
+            }
+        }
+    }
+
+    void answer(const pjlink::Request &request) {
+        pjlink::Plan plan = pjlink::plan(request, server_.projector_.state(), server_.identity_);
+        if (plan.codes.isEmpty()) {
+            write(plan.reply);
+            return;
+        }
+        busy_ = true;
+        perform(request, plan.codes);
+    }
+
+    // The codes of one set, one after the other; the first that does not
+    // end well ends the set.
+    void perform(const pjlink::Request &request, QList<QString> codes) {
+        const QString code = codes.takeFirst();
+        QPointer<Client> self(this);
+        server_.projector_.perform(code, [self, request, codes](Outcome outcome) {
+            if (!self)
+                return;
+            if (outcome == Outcome::Done && !codes.isEmpty())
+                self->perform(request, codes);
+            else
+                self->write(pjlink::setReply(request, outcome));
+        });
+    }
+
+    void failed() {
+        busy_ = true;
+        const int failures = server_.recordFailure(address_);
+        QTimer::singleShot(pjlink::failureDelayMs(failures), this, [this] {
+            socket_->write(pjlink::Session::kAuthError);
+            socket_->disconnectFromHost();
+        });
+    }
+
+    // One reply, one write; the next request waits until it has gone out.
+    void write(const QByteArray &reply) {
+        busy_ = true;
+        pending_ += reply.size();
+        socket_->write(reply);
+    }
+
+    void written(qint64 bytes) {
+        pending_ -= bytes;
+        if (pending_ > 0)
+            return;
+        busy_ = false;
+        idle_.start(server_.idleMs_);
+        // The next request may be waiting already: take it after this event.
+        QTimer::singleShot(0, this, &Client::serve);
+    }
+
+    void idleEnded() {
+        if (busy_ && pending_ == 0) {  // waiting for the projector: the controller waits too
+            idle_.start(server_.idleMs_);
+            return;
+        }
+        socket_->disconnectFromHost();
+    }
+
+    PjlinkServer &server_;
+    QTcpSocket *socket_;
+    pjlink::Session session_;
+    QHostAddress address_;
+    QTimer idle_;
+    bool busy_ = false;
+    bool loggedIn_ = false;
+    qint64 pending_ = 0;  // bytes written but not yet gone out
+};
+
+PjlinkServer::PjlinkServer(Projector &projector, const PjlinkConfig &config, QObject *parent)
+    : QObject(parent), projector_(projector), config_(config), tcp_(new QTcpServer(this)), udp_(new QUdpSocket(this)) {
+    clock_.start();
+    identity_.name = pjlink::cutUtf8(projector_.config().name.toUtf8(), 64);
+    const QString version = QCoreApplication::applicationVersion();
+    identity_.softwareVersion = pjlink::cutUtf8(
+        (QStringLiteral("mv70-bridge ") + (version.isEmpty() ? QStringLiteral("1.40") : version)).toUtf8(), 32);
+    mac_ = macFor(config_.address, projector_.config().name);
+    connect(tcp_, &QTcpServer::newConnection, this, &PjlinkServer::accept);
+    connect(udp_, &QUdpSocket::readyRead, this, &PjlinkServer::readDatagrams);
+    connect(&projector_, &Projector::stateChanged, this, &PjlinkServer::notify);
+}
+
+PjlinkServer::~PjlinkServer() = default;
+
+bool PjlinkServer::listen(QString *error) {
+    if (!tcp_->listen(config_.address, config_.port)) {
+        if (error)
+            *error = QStringLiteral("PJLink: cannot listen on %1 port %2: %3")
+                         .arg(config_.address.toString())
+                         .arg(config_.port)
+                         .arg(tcp_->errorString());
+        return false;
+    }
+    if (!udp_->bind(config_.address, tcp_->serverPort()))
+        qWarning("PJLink: no search answers: UDP port %u on %s: %s", unsigned(tcp_->serverPort()),
+                 qPrintable(config_.address.toString()), qPrintable(udp_->errorString()));
+    sendNotification("%2LKUP=" + mac_ + '\r');
+    return true;
+}
+
+quint16 PjlinkServer::port() const { return tcp_->serverPort(); }
+
+int PjlinkServer::clientCount() const { return clients_; }
+
+void PjlinkServer::accept() {
+    while (QTcpSocket *socket = tcp_->nextPendingConnection()) {
+        if (clientCount() >= kMaxClients) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        new Client(*this, socket);
+    }
+}
+
+void PjlinkServer::readDatagrams() {
+    while (udp_->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = udp_->receiveDatagram(256);
+        // A search is answered to its sender only, never to many.
+        const QByteArray data = datagram.data();
+        if ((data == "%2SRCH\r" || data == "%2SRCH") && !datagram.senderAddress().isNull()
+            && !reachesMany(datagram.senderAddress()) && datagram.senderPort() > 0)
+            udp_->writeDatagram("%2ACKN=" + mac_ + '\r', datagram.senderAddress(), quint16(datagram.senderPort()));
+    }
+}
+
+void PjlinkServer::notify(const ProjectorState &previous, const ProjectorState &now) {
+    if (const auto power = pjlink::settledPower(now); power && power != pjlink::settledPower(previous))
+        sendNotification("%2POWR=" + *power + '\r');
+    if (const auto input = pjlink::inputTerminal(now); input && input != pjlink::inputTerminal(previous))
+        sendNotification("%2INPT=" + *input + '\r');
+    if (const QByteArray errors = pjlink::errorStatus(now); errors != pjlink::errorStatus(previous))
+        sendNotification("%2ERST=" + errors + '\r');
+}
+
+void PjlinkServer::sendNotification(const QByteArray &datagram) {
+    if (!config_.notifyAddress)
+        return;
+    if (reachesMany(*config_.notifyAddress)) {
+        qWarning("PJLink: no notifications to %s: a broadcast or multicast address",
+                 qPrintable(config_.notifyAddress->toString()));
+        return;
+    }
+    udp_->writeDatagram(datagram, *config_.notifyAddress, config_.notifyPort);
+}
+
+qint64 PjlinkServer::penaltyLeftMs(const QHostAddress &address) const {
+    const auto it = failures_.constFind(address);
+    if (it == failures_.constEnd())
+        return 0;
+    return std::max<qint64>(0, it->lastMs + pjlink::failureDelayMs(it->count) - clock_.elapsed());
+}
+
+int PjlinkServer::recordFailure(const QHostAddress &address) {
+    const qint64 now = clock_.elapsed();
+    if (failures_.size() >= kMaxFailureRecords && !failures_.contains(address))
+        failures_.removeIf([now](const auto &entry) { return now - entry.value().lastMs > kForgetFailuresMs; });
+    if (failures_.size() >= kMaxFailureRecords && !failures_.contains(address))
+        failures_.erase(failures_.begin());
+    Failures &record = failures_[address];
+    if (now - record.lastMs > kForgetFailuresMs)
+        record.count = 0;
+    ++record.count;
+    record.lastMs = now;
+    return record.count;
+}
+
+void PjlinkServer::forgetFailures(const QHostAddress &address) { failures_.remove(address); }
+
+}  // namespace mv70::bridge

@@ -1,0 +1,80 @@
+#pragma once
+// The PJLink face of one projector: a TCP server on the configured address
+// (port 4352 by default) that answers as a PJLink Class 2 projector, and on
+// the same UDP port the search and the status notifications.
+//
+// Queries are answered from the projector's state, which its poller keeps
+// fresh; sets go to the projector's one command queue. Each connection is
+// served in order: its next request is read only once the previous one is
+// answered, and every reply is one write.
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+
+#include "bridge/config.h"
+#include "bridge/projector.h"
+#include "pjlink/mapping.h"
+
+class QTcpServer;
+class QTcpSocket;
+class QUdpSocket;
+
+namespace mv70::bridge {
+
+class PjlinkServer : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kIdleMs = 30000;  // a connection that sends nothing for this long is closed
+    static constexpr int kMaxClients = 64;
+
+    PjlinkServer(Projector &projector, const PjlinkConfig &config, QObject *parent = nullptr);
+    ~PjlinkServer() override;
+
+    // Starts listening (TCP, and UDP on the same port for the search) and
+    // sends the start-up notification. False with a reason when TCP fails;
+    // without UDP the server still answers TCP, and says so on stderr.
+    bool listen(QString *error);
+
+    // The TCP port listened on (the configured one, or the one chosen for 0).
+    quint16 port() const;
+    // What the search answer and LKUP carry, "XX:XX:XX:XX:XX:XX".
+    QByteArray macAddress() const { return mac_; }
+    int clientCount() const;
+
+    // Tests shorten the idle time; controllers get kIdleMs.
+    void setIdleMs(int ms) { idleMs_ = ms; }
+
+private:
+    class Client;
+    friend class Client;
+
+    void accept();
+    void readDatagrams();
+    void notify(const ProjectorState &previous, const ProjectorState &now);
+    void sendNotification(const QByteArray &datagram);
+    // Failed logins per client address: the pause before answering them.
+    qint64 penaltyLeftMs(const QHostAddress &address) const;
+    int recordFailure(const QHostAddress &address);
+    void forgetFailures(const QHostAddress &address);
+
+    Projector &projector_;
+    PjlinkConfig config_;
+    pjlink::Identity identity_;
+    QByteArray mac_;
+    QTcpServer *tcp_;
+    QUdpSocket *udp_;
+    int idleMs_ = kIdleMs;
+    int clients_ = 0;
+    struct Failures {
+        int count = 0;
+        qint64 lastMs = 0;
+    };
+    QHash<QHostAddress, Failures> failures_;
+    QElapsedTimer clock_;
+};
+
+}  // namespace mv70::bridge

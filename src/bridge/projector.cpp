@@ -1,0 +1,336 @@
+#include "bridge/projector.h"
+
+#include "bridge/readings.h"
+#include "logic/command_table.h"
+#include "logic/controller_state.h"
+#include "logic/exchange.h"
+#include "logic/exchange_log.h"
+#include "logic/reply_decoder.h"
+#include "serial/mscomm.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+namespace mv70::bridge {
+namespace {
+
+// A line that could not be opened is tried again after this, doubling up
+// to the longest wait while it keeps failing.
+constexpr int kFirstRetryMs = 1000;
+constexpr int kLongestRetryMs = 30000;
+// Queries in a row without an answer before the projector counts as gone.
+constexpr int kSilentQueriesForLoss = 2;
+
+}  // namespace
+
+class Projector::Private : public QObject {
+public:
+    struct Job {
+        QString code;
+        std::function<void(Outcome)> done;  // empty for a poll
+        // Called when a poll ends, however: the commands it follows are
+        // done once their reading is in the state.
+        std::vector<std::function<void()>> then;
+    };
+
+    Private(Projector *q, ProjectorConfig config) : q_(q), config_(std::move(config)) {
+        comm_.setDevice(config_.device);
+        for (QTimer *timer : {&statusTimer_, &slowTimer_, &retryTimer_})
+            timer->setTimerType(Qt::PreciseTimer);
+        retryTimer_.setSingleShot(true);
+        // The shared exchange writes to the line and reads the replies; its
+        // reply window runs from when the bytes have left.
+        exchange_.setWriter([this](QStringView text) -> QString {
+            const serial::CommOutcome sent = comm_.setOutput(text);
+            if (sent)
+                return {};
+            return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
+        });
+        connect(&comm_, &serial::MSComm::outputWritten, &exchange_, &Exchange::bytesLeft);
+        connect(&exchange_, &Exchange::replyWindowEnded, this, &Private::endWindow);
+        connect(&statusTimer_, &QTimer::timeout, this, &Private::statusTick);
+        connect(&slowTimer_, &QTimer::timeout, this, &Private::slowTick);
+        connect(&retryTimer_, &QTimer::timeout, this, &Private::open);
+        connect(&comm_, &serial::MSComm::OnComm, this, &Private::onReceive);
+        // The line's failures in the log's words (serial::logText, also
+        // what the component's own descriptions are worded with).
+        connect(&comm_, &serial::MSComm::lineLost, this,
+                [this](const serial::LineFailure &failure) { lineGone(serial::logText(failure), false); });
+        connect(&comm_, &serial::MSComm::openFailed, this,
+                [this](const serial::LineFailure &failure) { lineGone(serial::logText(failure), true); });
+        connect(&comm_, &serial::MSComm::lineStillAway, this,
+                [this](const serial::LineFailure &failure) { emit q_->lineReport(serial::logText(failure)); });
+        connect(&comm_, &serial::MSComm::settingsNotCarried, this, [this] {
+            emit q_->lineReport(
+                QStringLiteral("%1: raw TCP carries no line settings; the speed is the server's").arg(config_.device));
+        });
+        connect(&comm_, &serial::MSComm::lineRestored, this, [this] {
+            emit q_->lineReport(QStringLiteral("%1 is back").arg(config_.device));
+            lineOpened();
+        });
+    }
+
+    void start() {
+        open();
+        statusTimer_.start(std::max(1, config_.statusPollMs));
+        // The slow readings one at a time, spread over their period.
+        slowTimer_.start(std::max(1, config_.slowPollMs / int(kSlowQueries.size())));
+    }
+
+    void open() {
+        if (comm_.PortOpen())
+            return;
+        serial::CommOutcome outcome = comm_.setSettings(config_.settings);
+        if (outcome)
+            outcome = comm_.setPortOpen(true);
+        if (!outcome) {
+            lineGone(outcome.description(), true);
+            return;
+        }
+        lineOpened();
+    }
+
+    // The port is open (a network port may still be connecting): read
+    // everything once, status first.
+    void lineOpened() {
+        retryMs_ = kFirstRetryMs;
+        silentQueries_ = 0;
+        queuePoll(kStatusQuery);
+        for (const auto query : kSlowQueries)
+            queuePoll(QString::fromUtf16(query.data(), query.size()));
+    }
+
+    // The line is lost or would not open: everything waiting fails, and the
+    // port is tried again unless the port itself waits for the line.
+    void lineGone(const QString &why, bool retry) {
+        // A line that keeps failing the same way is reported once.
+        if (why != lastReport_)
+            emit q_->lineReport(why);
+        lastReport_ = why;
+        exchange_.lineGone();
+        exchange_.closeReplyWindow();
+        failAll(Outcome::LineLost);
+        setLineUp(false);
+        if (retry && !comm_.isWaitingForLine()) {
+            (void)comm_.setPortOpen(false);
+            retryTimer_.start(retryMs_);
+            retryMs_ = std::min(retryMs_ * 2, kLongestRetryMs);
+        }
+    }
+
+    void failAll(Outcome outcome) {
+        std::deque<Job> jobs;
+        jobs.swap(queue_);
+        if (inFlight_) {
+            jobs.push_front(std::move(current_));
+            inFlight_ = false;
+        }
+        for (Job &job : jobs) {
+            if (job.done)
+                job.done(outcome);
+            for (const auto &then : job.then)
+                then();
+        }
+    }
+
+    void perform(const QString &code, std::function<void(Outcome)> done) {
+        if (!comm_.PortOpen()) {
+            if (done)
+                done(Outcome::LineLost);
+            return;
+        }
+        // A controller's command goes ahead of the polls that wait, behind
+        // the other controllers' commands.
+        const auto firstPoll = std::find_if(queue_.begin(), queue_.end(), [](const Job &job) { return !job.done; });
+        queue_.insert(firstPoll, Job{code, done ? std::move(done) : [](Outcome) {}, {}});
+        next();
+    }
+
+    // A poll is queued once: one already waiting covers it.
+    void queuePoll(const QString &query) {
+        if (!comm_.PortOpen())
+            return;
+        if (std::any_of(queue_.begin(), queue_.end(), [&](const Job &job) { return !job.done && job.code == query; }))
+            return;
+        queue_.push_back(Job{query, {}, {}});
+        next();
+    }
+
+    void statusTick() {
+        // A status read since the last tick (after a power command, say) is fresh enough.
+        if (statusReadAt_.isValid()
+            && statusReadAt_.msecsTo(QDateTime::currentDateTimeUtc()) < config_.statusPollMs / 2)
+            return;
+        queuePoll(kStatusQuery);
+    }
+
+    void slowTick() {
+        const auto query = kSlowQueries[slowNext_];
+        slowNext_ = (slowNext_ + 1) % kSlowQueries.size();
+        queuePoll(QString::fromUtf16(query.data(), query.size()));
+    }
+
+    // Sends the next job when the line is free.
+    void next() {
+        while (!inFlight_ && !queue_.empty()) {
+            // Callers go ahead of the polls, but a poll that waits goes
+            // next after each of their commands: a stream of commands never
+            // starves the cache.
+            auto chosen = queue_.begin();
+            if (lastWasCaller_)
+                chosen = std::find_if(queue_.begin(), queue_.end(), [](const Job &job) { return !job.done; });
+            if (chosen == queue_.end())
+                chosen = queue_.begin();
+            Job job = std::move(*chosen);
+            queue_.erase(chosen);
+            lastWasCaller_ = job.done || !job.then.empty();  // a poll after a command is part of its turn
+            if (job.done && !possibleNow(job.code, state_.power)) {
+                job.done(Outcome::Unavailable);
+                continue;
+            }
+            send(std::move(job));
+        }
+    }
+
+    void send(Job job) {
+        current_ = std::move(job);
+        inFlight_ = true;
+        if (const QString why = exchange_.send(current_.code, std::max(1, config_.replyWindowMs)); !why.isEmpty()) {
+            lineGone(why, true);
+            return;
+        }
+        if (log_)
+            log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Transmit, exchange_.LastCommand);
+    }
+
+    void onReceive() {
+        if (comm_.CommEvent() != serial::MSComm::comEvReceive)
+            return;
+        const QString text = comm_.Input();
+        if (text.isEmpty())
+            return;
+        // The panel's own reading of what has come since the command.
+        const Reading reading = exchange_.receive(text);
+        if (log_)
+            log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Receive, text, reading.text);
+        if (reading.outcome != Reading::Outcome::NoMatch) {
+            ProjectorState now = state_;
+            now.lineUp = true;
+            const QString &lastCommand = exchange_.LastCommand;
+            applyReading(QStringView(lastCommand).chopped(1), reading, now);
+            if (lastCommand == exchange_.commandText(kStatusQuery))
+                statusReadAt_ = QDateTime::currentDateTimeUtc();
+            update(now);
+        }
+        if (inFlight_ && exchange_.replyComplete())
+            exchange_.endReplyWindow();
+    }
+
+    // The reply window of the command in flight has ended.
+    void endWindow(bool answered) {
+        if (!inFlight_)
+            return;
+        inFlight_ = false;
+        Job job = std::move(current_);
+        const bool query = isQuery(job.code);
+        if (answered) {
+            silentQueries_ = 0;
+            lastReport_.clear();
+            if (!state_.lineUp) {
+                ProjectorState now = state_;
+                now.lineUp = true;
+                update(now);
+            }
+        } else if (query && ++silentQueries_ >= kSilentQueriesForLoss && state_.lineUp) {
+            emit q_->lineReport(
+                QStringLiteral("%1: the projector does not answer on %2").arg(config_.name, comm_.device()));
+            setLineUp(false);
+        }
+        if (job.done) {
+            // Unanswered: a query always counts as lost, a command only once
+            // the projector has stopped answering (many answer commands with
+            // nothing at all).
+            const bool lost = !answered && (query || !state_.lineUp);
+            if (lost || !afterCommand(job))
+                job.done(lost ? Outcome::LineLost : Outcome::Done);
+        }
+        for (const auto &then : job.then)
+            then();
+        next();
+    }
+
+    // What a controller's command changes: the freeze as commanded, and a
+    // poll of the reading it changes, sent next. True when the command's
+    // caller hears of it after that poll, so that what the caller reads
+    // then is the new reading.
+    bool afterCommand(Job &job) {
+        if (const std::optional<bool> freeze = freezeSetBy(job.code); freeze && state_.freeze != freeze) {
+            ProjectorState now = state_;
+            now.freeze = freeze;
+            update(now);
+        }
+        const auto query = queryAfter(job.code);
+        if (!query)
+            return false;
+        auto waiting = std::find_if(queue_.begin(), queue_.end(),
+                                    [&](const Job &other) { return !other.done && other.code == *query; });
+        Job poll{*query, {}, {}};
+        if (waiting != queue_.end()) {
+            poll = std::move(*waiting);
+            queue_.erase(waiting);
+        }
+        poll.then.push_back([done = std::move(job.done)] { done(Outcome::Done); });
+        queue_.push_front(std::move(poll));
+        return true;
+    }
+
+    void setLineUp(bool up) {
+        if (state_.lineUp == up)
+            return;
+        ProjectorState now = state_;
+        now.lineUp = up;
+        update(now);
+    }
+
+    void update(const ProjectorState &now) {
+        if (now == state_)
+            return;
+        const ProjectorState previous = state_;
+        state_ = now;
+        emit q_->stateChanged(previous, state_);
+    }
+
+    Projector *q_;
+    ProjectorConfig config_;
+    ProjectorState state_;
+    QDateTime statusReadAt_;
+    ExchangeLog *log_ = nullptr;
+    serial::MSComm comm_;
+    Exchange exchange_;
+    QTimer statusTimer_, slowTimer_, retryTimer_;
+    std::deque<Job> queue_;
+    Job current_;
+    bool inFlight_ = false;
+    bool lastWasCaller_ = false;  // the last command sent was a caller's
+    size_t slowNext_ = 0;
+    int retryMs_ = kFirstRetryMs;
+    int silentQueries_ = 0;
+    QString lastReport_;  // the line's failure last reported
+};
+
+Projector::Projector(ProjectorConfig config, QObject *parent)
+    : QObject(parent), d(new Private(this, std::move(config))) {}
+
+Projector::~Projector() { delete d; }
+
+const ProjectorConfig &Projector::config() const { return d->config_; }
+const ProjectorState &Projector::state() const { return d->state_; }
+QDateTime Projector::statusReadAt() const { return d->statusReadAt_; }
+void Projector::start() { d->start(); }
+void Projector::perform(const QString &code, std::function<void(Outcome)> done) { d->perform(code, std::move(done)); }
+void Projector::setExchangeLog(ExchangeLog *log) { d->log_ = log; }
+
+}  // namespace mv70::bridge
