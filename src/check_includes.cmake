@@ -11,7 +11,7 @@ cmake_minimum_required(VERSION 3.25)
 #      folder   | our folders it may include       | Qt modules it may include ("*": any)
 set(rules
   "logic        | logic                            | Core"
-  "serial       | logic serial                     | Core Network SerialPort"
+  "serial       | logic serial                     | Core Network SerialPort Concurrent"
   "ctl          | logic serial ctl                 | Core Network SerialPort"
   "window       | logic serial window              | *"
   "pjlink       | logic pjlink                     | Core"

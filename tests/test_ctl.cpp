@@ -68,6 +68,7 @@ private slots:
     void slowNetworkSerialServer_data();
     void slowNetworkSerialServer();
     void waitForThroughACountDown();
+    void portTroubleInTheToolsOwnWords();
     void stepsAtTheButtonsRepeatPeriod_data();
     void stepsAtTheButtonsRepeatPeriod();
     void fiftyProjectorsAtOnce();
@@ -265,6 +266,28 @@ void TestCtl::waitForThroughACountDown() {
         {u"--port"_qs, sim.path(), u"status"_qs, u"--wait-for"_qs, u"Stand by"_qs, u"--timeout"_qs, u"1.2"_qs});
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains(u"not \"Stand by\" within 1.2 s; last reading: \"Power ON\""), qPrintable(run.err));
+}
+
+// The tool names a port as its user did, and says nothing of waiting for a
+// line it does not wait for; one port named twice is a usage error.
+void TestCtl::portTroubleInTheToolsOwnWords() {
+    auto sim = std::make_unique<SimProcess>(QStringList{u"--countdown"_qs, u"60000"_qs});
+    const QString port = sim->path();
+    const Outcome twice = runHere({u"--port"_qs, port, u"--port"_qs, port, u"status"_qs});
+    QCOMPARE(twice.status, int(kUsageError));
+    QVERIFY2(twice.err.contains(u"--port "_qs + port + u" is given twice"_qs), qPrintable(twice.err));
+
+    QProcess process;
+    process.start(QStringLiteral(MV70_CTL_PROGRAM), {u"--port"_qs, port, u"power"_qs, u"on"_qs, u"--wait-for"_qs,
+                                                     u"Power ON"_qs, u"--timeout"_qs, u"60"_qs});
+    QTRY_VERIFY_WITH_TIMEOUT(sim->received("CR0") >= 1, 20000);  // waiting through the count down
+    QCOMPARE(sim->stop(), 0);
+    sim.reset();
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), int(kPortError));
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(err.startsWith(u"mv70-ctl: "_qs + port + u" disconnected"_qs), qPrintable(err));
+    QVERIFY2(!err.contains(u"Waiting"_qs) && !err.contains(u"COM1"_qs), qPrintable(err));
 }
 
 void TestCtl::stepsAtTheButtonsRepeatPeriod_data() {

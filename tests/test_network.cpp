@@ -4,7 +4,11 @@
 // seconds; nothing here measures a time.
 
 #include <QApplication>
+#include <QPointer>
+#include <QSet>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -16,6 +20,7 @@
 #include "form_fixture.h"
 #include "logic/network_address.h"
 #include "ser2net_process.h"
+#include "serial/network_line.h"
 #include "sim_process.h"
 #include "slow_com_port_server.h"
 
@@ -56,7 +61,8 @@ struct NetPanel {
         qunsetenv("MV70_COM2");
     }
     bool connected() {
-        return QTest::qWaitFor([this] { return form->MSComm1.networkLine().isConnected(); }, 10000);
+        return QTest::qWaitFor(
+            [this] { return form->MSComm1.networkLine() && form->MSComm1.networkLine()->isConnected(); }, 10000);
     }
     QWidget *control(const char *name) { return form->control(name); }
 
@@ -105,6 +111,69 @@ private:
     quint16 port_ = 0;
 };
 
+// A network serial server on loopback that plays a script, one step per
+// connection: each connection is treated as the step of its number says,
+// the last step for every one after it.
+class ScriptedServer : public QObject {
+public:
+    enum class Step {
+        Negotiate,          // answers the COM port option and stays
+        NegotiateAndReset,  // answers it, then resets the connection
+        AcceptAndClose,     // closes at once
+    };
+
+    explicit ScriptedServer(QList<Step> script) : script_(std::move(script)) {
+        server_.listen(QHostAddress::LocalHost);
+        QObject::connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = server_.nextPendingConnection()) {
+                const Step step = script_.value(connections_, script_.constLast());
+                ++connections_;
+                if (step == Step::AcceptAndClose) {
+                    socket->close();
+                    socket->deleteLater();
+                    continue;
+                }
+                latest_ = socket;
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, step] {
+                    const QByteArray got = socket->readAll();
+                    received_ += got;
+                    if (answered_.contains(socket))
+                        return;
+                    answered_.insert(socket);
+                    socket->write(bytes({255, 251, 0, 255, 253, 0, 255, 253, 44}));  // binary both ways, COM port
+                    socket->flush();
+                    if (step == Step::NegotiateAndReset) {
+                        const linger reset{1, 0};  // a close that resets
+                        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                        socket->abort();
+                        ++resets_;
+                    }
+                });
+            }
+        });
+    }
+    QString url(const char *scheme = "rfc2217") const {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(server_.serverPort());
+    }
+    int connections() const { return connections_; }
+    int resets() const { return resets_; }
+    QByteArray received() const { return received_; }
+    // Closes the newest connection.
+    void drop() {
+        if (latest_)
+            latest_->close();
+    }
+
+private:
+    QTcpServer server_;
+    QList<Step> script_;
+    QSet<QTcpSocket *> answered_;
+    QPointer<QTcpSocket> latest_;
+    QByteArray received_;
+    int connections_ = 0;
+    int resets_ = 0;
+};
+
 }  // namespace
 
 class TestNetwork : public QObject {
@@ -116,6 +185,8 @@ private slots:
     void speedChoiceReachesServerPort();
     void allByteValuesBothWays();
     void serverKilledAndRestarted();
+    void connectionResetAtOnceIsNotBack();
+    void serverThatClosesAtOnceIsNotBack();
     void failedConnectionKeepsWindowResponsive_data();
     void failedConnectionKeepsWindowResponsive();
     void replyWindowWaitsForTheNegotiation();
@@ -152,9 +223,9 @@ void TestNetwork::windowDrivesSimulatorThroughSer2net() {
     QTest::mouseRelease(p.control("Command1"), Qt::LeftButton);
 
     // A speed choice: sent to the server's port, or said once not to be.
-    QSignalSpy notices(&p.form->MSComm1, &serial::MSComm::notice);
+    QSignalSpy notices(&p.form->MSComm1, &serial::MSComm::settingsNotCarried);
     QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
-    const auto confirmedBaud = [&p] { return p.form->MSComm1.networkLine().reader().confirmed().baudRate; };
+    const auto confirmedBaud = [&p] { return p.form->MSComm1.networkLine()->reader().confirmed().baudRate; };
     QTest::mouseClick(p.control("Option10"), Qt::LeftButton);  // 9600
     if (rfc2217)
         QTRY_COMPARE_WITH_TIMEOUT(confirmedBaud(), 9600, 5000);
@@ -181,7 +252,7 @@ void TestNetwork::speedChoiceReachesServerPort() {
     QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
     QTest::mouseClick(p.control("Option10"), Qt::LeftButton);  // 9600
     QCOMPARE(p.ask("Command44"), QStringLiteral(" Stand by"));
-    QCOMPARE(p.form->MSComm1.networkLine().reader().confirmed().baudRate, 9600);
+    QCOMPARE(p.form->MSComm1.networkLine()->reader().confirmed().baudRate, 9600);
     QVERIFY(!sim.log().contains("at another line speed"));
 }
 
@@ -189,15 +260,15 @@ void TestNetwork::allByteValuesBothWays() {
     // The transport under MSComm: its text interface sends ASCII only.
     PtyPeer peer;
     Ser2NetProcess server(peer.path(), Ser2NetProcess::Mode::Rfc2217);
-    serial::NetworkLine line;
+    const std::unique_ptr<serial::Line> line = serial::makeLine(server.url());
     serial::LineSettings settings;
     settings.baudRate = 9600;
-    line.open(std::get<serial::NetworkAddress>(serial::parseNetworkAddress(server.url())), settings, 5000);
+    QVERIFY(!line->open(settings));
     QByteArray received;
-    QObject::connect(&line, &serial::NetworkLine::readyRead, [&] { received += line.readAll(); });
+    QObject::connect(line.get(), &serial::Line::dataReady, [&] { received += line->readAll(); });
 
     const QByteArray all = allByteValues() + allByteValues();
-    QVERIFY(line.write(all));  // waits for the connection
+    QVERIFY(!line->write(all));  // waits for the connection
     QCOMPARE(peer.read(512, 10000).toHex(' '), all.toHex(' '));
     peer.write(all);
     QTRY_COMPARE_WITH_TIMEOUT(received.size(), 512, 5000);
@@ -231,6 +302,65 @@ void TestNetwork::serverKilledAndRestarted() {
     QCOMPARE(p.ask("Command44"), QStringLiteral(" Stand by"));
     QCOMPARE(lost.size(), 1);
     QVERIFY2(p.warnings.isEmpty(), qPrintable(p.warnings.join(u'\n')));
+}
+
+// A server that drops the line, then answers the next connection's
+// negotiation and resets it: the panel's settings, sent on the answer, find
+// the connection reset. That line never came back; the wait goes on, and
+// the server, healthy again, gets the port back.
+void TestNetwork::connectionResetAtOnceIsNotBack() {
+    using Step = ScriptedServer::Step;
+    ScriptedServer server({Step::Negotiate, Step::NegotiateAndReset, Step::Negotiate});
+    NetPanel p(server.url());
+    QVERIFY(p.connected());
+    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
+    QSignalSpy restored(&p.form->MSComm1, &serial::MSComm::lineRestored);
+    serial::ReconnectWatch &watch = p.form->MSComm1.reconnectWatch();
+    server.drop();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
+
+    watch.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(server.resets(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!p.form->MSComm1.networkLine()->isOpen() && !watch.isConfirming(), 5000);
+    QCOMPARE(restored.size(), 0);
+    QVERIFY(watch.isWaiting());
+    QCOMPARE(lost.size(), 1);
+    QVERIFY2(p.form->Label22->text().contains(u"Waiting for it to come back"), qPrintable(p.form->Label22->text()));
+
+    watch.tick();
+    QTRY_VERIFY_WITH_TIMEOUT(watch.isConfirming(), 5000);
+    watch.confirm();
+    QCOMPARE(restored.size(), 1);
+    QCOMPARE(p.form->Label22->text(), QStringLiteral(" COM1 (%1) is back").arg(server.url()));
+    QTest::mouseClick(p.form->control("Command17"), Qt::LeftButton);  // POWER ON
+    QTRY_VERIFY_WITH_TIMEOUT(server.received().contains("C00\r"), 5000);
+    QVERIFY(p.warnings.isEmpty());
+}
+
+// A raw TCP server that accepts and closes every connection: the port is
+// told lost once, never back, and tried less and less often.
+void TestNetwork::serverThatClosesAtOnceIsNotBack() {
+    using Step = ScriptedServer::Step;
+    ScriptedServer server({Step::AcceptAndClose});
+    NetPanel p(server.url("tcp"));
+    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
+    QSignalSpy restored(&p.form->MSComm1, &serial::MSComm::lineRestored);
+    serial::ReconnectWatch &watch = p.form->MSComm1.reconnectWatch();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
+    QCOMPARE(watch.intervalMs(), 1000);
+    QList<int> intervals;
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        const int connections = server.connections();
+        watch.tick();
+        QTRY_VERIFY_WITH_TIMEOUT(server.connections() > connections, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.form->MSComm1.networkLine()->isOpen() && !watch.isConfirming(), 5000);
+        intervals << watch.intervalMs();
+    }
+    QCOMPARE(intervals, (QList<int>{2000, 4000, 8000, 16000, 30000, 30000}));
+    QCOMPARE(restored.size(), 0);
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(watch.isWaiting());
+    QVERIFY(p.warnings.isEmpty());
 }
 
 void TestNetwork::failedConnectionKeepsWindowResponsive_data() {

@@ -55,12 +55,20 @@ public:
         connect(&slowTimer_, &QTimer::timeout, this, &Private::slowTick);
         connect(&retryTimer_, &QTimer::timeout, this, &Private::open);
         connect(&comm_, &serial::MSComm::OnComm, this, &Private::onReceive);
-        connect(&comm_, &serial::MSComm::lineLost, this, [this](const QString &why) { lineGone(why, false); });
-        connect(&comm_, &serial::MSComm::openFailed, this, [this](const QString &why) { lineGone(why, true); });
-        connect(&comm_, &serial::MSComm::lineStillAway, q_, &Projector::lineReport);
-        connect(&comm_, &serial::MSComm::notice, q_, &Projector::lineReport);
-        connect(&comm_, &serial::MSComm::lineRestored, this, [this](const QString &what) {
-            emit q_->lineReport(what);
+        // The line's failures in the log's words (serial::logText, also
+        // what the component's own descriptions are worded with).
+        connect(&comm_, &serial::MSComm::lineLost, this,
+                [this](const serial::LineFailure &failure) { lineGone(serial::logText(failure), false); });
+        connect(&comm_, &serial::MSComm::openFailed, this,
+                [this](const serial::LineFailure &failure) { lineGone(serial::logText(failure), true); });
+        connect(&comm_, &serial::MSComm::lineStillAway, this,
+                [this](const serial::LineFailure &failure) { emit q_->lineReport(serial::logText(failure)); });
+        connect(&comm_, &serial::MSComm::settingsNotCarried, this, [this] {
+            emit q_->lineReport(
+                QStringLiteral("%1: raw TCP carries no line settings; the speed is the server's").arg(config_.device));
+        });
+        connect(&comm_, &serial::MSComm::lineRestored, this, [this] {
+            emit q_->lineReport(QStringLiteral("%1 is back").arg(config_.device));
             lineOpened();
         });
     }

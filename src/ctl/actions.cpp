@@ -7,6 +7,7 @@
 #include "logic/port_choice.h"
 #include "logic/reply_decoder.h"
 #include "serial/mscomm.h"
+#include "serial/port_device.h"
 
 namespace mv70::ctl {
 namespace {
@@ -211,6 +212,15 @@ std::variant<Options, QString> parseArguments(const QStringList &arguments) {
                                .arg(options.ports[j], options.ports[i]);
     if (options.ports.isEmpty())
         options.ports << serial::MSComm::devicePath(serial::kStartPort);
+    // One device is one port whatever name it is given: twice in one call,
+    // the second opening would find the first holding it.
+    for (qsizetype i = 0; i < options.ports.size(); ++i)
+        for (qsizetype j = 0; j < i; ++j)
+            if (serial::resolveDevice(options.ports[i]) == serial::resolveDevice(options.ports[j]))
+                return options.ports[i] == options.ports[j]
+                         ? QStringLiteral("--port %1 is given twice").arg(options.ports[i])
+                         : QStringLiteral("--port %1 and --port %2 are the same device")
+                               .arg(options.ports[j], options.ports[i]);
     return options;
 }
 

@@ -1,5 +1,6 @@
 #include "ctl/port_exchange.h"
 
+#include "ctl/port_words.h"
 #include "logic/command_table.h"
 #include "logic/controller_state.h"
 #include "logic/exchange_log.h"
@@ -36,7 +37,7 @@ PortExchange::PortExchange(const QString &port, const Options &options, Exchange
     });
     connect(&comm_, &serial::MSComm::outputWritten, &exchange_, &Exchange::bytesLeft);
     connect(&comm_, &serial::MSComm::OnComm, this, [this] {
-        if (comm_.CommEvent() != serial::MSComm::comEvReceive || finished_)
+        if (comm_.CommEvent() != serial::MSComm::comEvReceive || finished_ || failing_)
             return;
         if (const QString received = comm_.Input(); !received.isEmpty())
             (void)exchange_.receive(received);
@@ -44,11 +45,11 @@ PortExchange::PortExchange(const QString &port, const Options &options, Exchange
     connect(&exchange_, &Exchange::commandLeft, this, &PortExchange::onCommandLeft);
     connect(&exchange_, &Exchange::replied, this, &PortExchange::onReplied);
     connect(&exchange_, &Exchange::replyWindowEnded, this, &PortExchange::onReplyWindowEnded);
-    connect(&comm_, &serial::MSComm::lineLost, this,
-            [this](const QString &description) { finish(kPortError, description); });
+    // This tool's words, the port by the name it was given.
+    comm_.setWording([](int, const serial::LineFailure &failure) { return describeFailure(failure); });
+    connect(&comm_, &serial::MSComm::lineLost, this, &PortExchange::fail);
     // A network port connects after the opening has returned.
-    connect(&comm_, &serial::MSComm::openFailed, this,
-            [this](const QString &description) { finish(kPortError, description); });
+    connect(&comm_, &serial::MSComm::openFailed, this, &PortExchange::fail);
 }
 
 void PortExchange::start() {
@@ -58,14 +59,17 @@ void PortExchange::start() {
     if (outcome)
         outcome = comm_.setPortOpen(true);
     if (!outcome) {
-        finish(kPortError, outcome.description());
+        if (outcome.lineFailure())
+            fail(*outcome.lineFailure());
+        else
+            finish(kPortError, outcome.description());
         return;
     }
     if (!options_.waitFor.isEmpty())
         deadline_.start(options_.timeoutMs);
     stepsLeft_ = options_.steps;
     sendStep();
-    if (!finished_ && stepsLeft_ > 0) {
+    if (!finished_ && !failing_ && stepsLeft_ > 0) {
         stepTimer_.setInterval(options_.action.repeatPeriod);
         stepTimer_.start();
     }
@@ -150,9 +154,22 @@ void PortExchange::replyComplete(bool answered) {
 }
 
 void PortExchange::poll() {
-    if (inFlight_ || finished_)
+    if (inFlight_ || finished_ || failing_)
         return;  // the last query is still awaited
     send(kStatusQuery, kStartTiming.replyWindow);
+}
+
+void PortExchange::fail(const serial::LineFailure &failure) {
+    if (finished_ || failing_)
+        return;
+    failing_ = true;
+    for (QTimer *timer : {&stepTimer_, &pollTimer_, &deadline_})
+        timer->stop();
+    exchange_.closeReplyWindow();
+    (void)comm_.setPortOpen(false);  // this tool does not wait for a lost line
+    serial::diagnoseInBackground(failure, this, [this](const serial::LineFailure &diagnosed) {
+        finish(kPortError, describeFailure(diagnosed));
+    });
 }
 
 void PortExchange::finish(int status, const QString &error) {

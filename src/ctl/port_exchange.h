@@ -60,6 +60,9 @@ private:
     void replyComplete(bool answered);
     void poll();
     void finish(int status, const QString &error = {});
+    // Ends the exchange for a port error, in this tool's words once the
+    // failure's facts are looked up (off this thread).
+    void fail(const serial::LineFailure &failure);
 
     const Options &options_;
     ExchangeLog *log_;
@@ -73,6 +76,7 @@ private:
     bool inFlight_ = false;  // a send whose reply is still awaited
     bool waiting_ = false;   // the action is done; querying the status
     bool finished_ = false;
+    bool failing_ = false;  // a port error being looked into
     PortResult result_;
 };
 
