@@ -19,13 +19,13 @@ if [ "${MV70_FORMAT_CHECK:-1}" != 0 ]; then
 fi
 
 echo "== Tests"
-cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DMV70_WERROR=ON >/dev/null
 mv70_npm_client build/test
 cmake --build build/test --parallel "$(nproc)"
 ctest --test-dir build/test --output-on-failure --timeout 300 --parallel 2 --label-exclude soak
 
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DMV70_SANITIZE=ON >/dev/null
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DMV70_SANITIZE=ON -DMV70_WERROR=ON >/dev/null
 mv70_npm_client build/asan
 cmake --build build/asan --parallel "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1

@@ -12,6 +12,7 @@
 #include "logic/trace.h"
 #include "panel.h"
 #include "ser2net_process.h"
+#include "serial/network_line.h"
 #include "stamping_peer.h"
 #include "stats.h"
 #include "window/form1.h"
@@ -44,7 +45,11 @@ struct PathPanel {
         form->Form_Load();
         form->show();
         (void)QTest::qWaitForWindowExposed(form.get());
-        runUntil([this, network] { return !network || form->MSComm1.networkLine().isConnected(); }, 10000);
+        runUntil(
+            [this, network] {
+                return !network || (form->MSComm1.networkLine() && form->MSComm1.networkLine()->isConnected());
+            },
+            10000);
         runFor(200);
         QTest::keyClick(form->windowHandle(), Qt::Key_J, Qt::ControlModifier);  // the data band
         runFor(100);

@@ -8,15 +8,17 @@ cd "$(dirname "$0")/.."
 mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" xvfb valgrind
 
 seconds=30 repeat_seconds=10 press_samples=100 reply_samples=30 startup_runs=20 ctl_runs=30 bridge_args=
+mqtt_options=(--cycles 10 --projectors 50 --idle-seconds 120)
 if [ "${1:-}" = "--quick" ]; then
     seconds=3 repeat_seconds=2 press_samples=10 reply_samples=5 startup_runs=4 ctl_runs=6 bridge_args=--quick
+    mqtt_options=(--cycles 2 --projectors 5 --idle-seconds 10)
 fi
 
 build=build/bench-release
 echo "Building the benchmark (Release) in $build ..." >&2
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" --parallel 2 --target mv70-bench mv70-startup-probe bench_trace mv70-ctl-bench \
-    mv70-bridge-bench >/dev/null
+    mv70-bridge-bench mv70-mqtt-bench >/dev/null
 bin="$build/bench"
 
 work=$(mktemp -d)
@@ -88,6 +90,7 @@ bridge_figures() {
     echo
 }
 run bridge bridge_figures
+run mqtt "$bin/mv70-mqtt-bench" "${mqtt_options[@]}"
 
 # Rendering and decoding: wall-clock time, then instruction counts under callgrind.
 echo "Running the trace and decoder benchmarks ..." >&2

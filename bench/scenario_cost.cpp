@@ -151,7 +151,7 @@ void costStream(int seconds, bool dataBand) {
     // The last ten seconds, when the receive buffer had reached its bound.
     const std::size_t tail = std::min<std::size_t>(10, marks.size() - 1);
     const CostWindow last = marks.back().since(marks[marks.size() - 1 - tail]);
-    const bool atBound = bufferAt[bufferAt.size() - 1 - tail] == mv70::serial::kRxBufferLimit;
+    const bool atBound = bufferAt[bufferAt.size() - 1 - tail] == mv70::kRxBufferLimit;
     const double bytesPerSecond = double(panel.com1.streamed()) / (double(w.wallNs) / 1e9);
     QString extra;
     QTextStream(&extra) << "The peer wrote " << panel.com1.streamed() << " bytes (" << ms(bytesPerSecond, 0)

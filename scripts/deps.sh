@@ -19,9 +19,9 @@ mv70_need_packages() {
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-# What every build needs.
+# What every build needs (libmosquitto-dev: the bridge's MQTT client).
 MV70_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-                     libxcb1-dev fonts-ipafont-gothic qt6-qpa-plugins)
+                     libxcb1-dev fonts-ipafont-gothic qt6-qpa-plugins libmosquitto-dev)
 
 # What run.sh needs on a machine without a display: a virtual X server, a way
 # to press keys and click in it, and a screenshot.
@@ -32,7 +32,11 @@ MV70_HEADLESS_PACKAGES=(xvfb xdotool imagemagick)
 # in a private D-Bus session with the window on a virtual X server, for the
 # test that reads the window's accessibility tree as a screen reader does
 # (the benchmark attaches the same kind of client to the stream's cost).
-MV70_TEST_PACKAGES=(ser2net at-spi2-core python3-pyatspi dbus-daemon dbus-bin xvfb)
+# The bridge's MQTT face runs against Debian's broker (mosquitto, with
+# mosquitto_passwd for its password file), watched by an MQTT client nobody
+# here wrote (python3-paho-mqtt); openssl makes the broker's test certificate.
+MV70_TEST_PACKAGES=(ser2net at-spi2-core python3-pyatspi dbus-daemon dbus-bin xvfb
+                    mosquitto python3-paho-mqtt openssl)
 
 # A PJLink client nobody here wrote, for mv70-bridge's PJLink face: the npm
 # package `pjlink`, put into a build folder by mv70_npm_client. It runs on
@@ -52,8 +56,9 @@ mv70_npm_client() {
 MV70_DESKTOP_PACKAGES=(xvfb openbox xdotool x11-utils)
 
 # What packing the .deb needs (CPack's DEB generator asks dpkg-shlibdeps and
-# file which libraries the programs link).
-MV70_PACKAGE_PACKAGES=(dpkg-dev file)
+# file which libraries the programs link), and lintian, which the package
+# test runs on it.
+MV70_PACKAGE_PACKAGES=(dpkg-dev file lintian)
 
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
 MV70_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)

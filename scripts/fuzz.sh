@@ -10,12 +10,12 @@ cd "$(dirname "$0")/.."
 mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_FUZZ_PACKAGES[@]}"
 
 seconds="${1:-20}"
-cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV70_FUZZ=ON >/dev/null
+cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMV70_FUZZ=ON -DMV70_WERROR=ON >/dev/null
 cmake --build build/fuzz --parallel "$(nproc)" >/dev/null
 
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 status=0
-for target in trace reply settings telnet pjlink pjlink_auth; do
+for target in trace reply settings telnet pjlink pjlink_auth mqtt_command; do
     work="build/fuzz/corpus/$target"
     log="build/fuzz/$target.log"
     mkdir -p "$work" build/fuzz/crashes

@@ -4,6 +4,7 @@
 #include <QList>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <type_traits>
@@ -63,10 +64,16 @@ std::optional<Options> parseOptions(const QCoreApplication &app) {
         QStringLiteral("A simulated MV70 projector on a pseudo-terminal. Prints the device path for the panel "
                        "(MV70_COM1=<path> mv70-control) and answers its commands until it is stopped."));
     parser.addHelpOption();
-    parser.addOptions({link, baud, reversal, lampMode, silent, noise, verbose});
+    // --version alone: -v is --verbose.
+    const QCommandLineOption version = option("version", "Show the version and end.");
+    parser.addOptions({link, baud, reversal, lampMode, silent, noise, verbose, version});
     for (const Number &number : numbers)
         parser.addOption(option(number.name, number.help, number.valueName));
     parser.process(app);
+    if (parser.isSet(version)) {
+        std::printf("mv70-sim %s\n", MV70_VERSION);
+        std::exit(0);
+    }
 
     bool ok = true;
     const auto refuse = [&](const QString &why) {

@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix and packs it as a .deb: the files
-# a desktop needs are in place, and the package names what it runs on.
+# a desktop needs are in place, the package names what it runs on, and
+# lintian finds no error in it.
 # Usage: cmake -DBUILD_DIR=... -DWORK_DIR=... -P check_package.cmake
 
 file(REMOVE_RECURSE "${WORK_DIR}")
@@ -16,7 +17,8 @@ run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${WORK_DIR}/prefix")
 foreach(installed bin/mv70-control bin/mv70-ctl bin/mv70-sim share/applications/mv70-control.desktop
                   share/icons/hicolor/64x64/apps/mv70-control.png share/man/man1/mv70-control.1.gz
                   share/man/man1/mv70-ctl.1.gz share/man/man1/mv70-sim.1.gz
-                  share/doc/mv70-control/docs/automation.md
+                  share/doc/mv70-control/docs/automation.md share/doc/mv70-control/copyright
+                  share/doc/mv70-control/changelog.Debian.gz
                   bin/mv70-bridge share/man/man1/mv70-bridge.1.gz lib/systemd/system/mv70-bridge.service
                   lib/sysusers.d/mv70-bridge.conf share/doc/mv70-control/examples/mv70-bridge.conf)
   if(NOT EXISTS "${WORK_DIR}/prefix/${installed}")
@@ -49,7 +51,8 @@ foreach(packed ./usr/bin/mv70-control ./usr/bin/mv70-ctl ./usr/bin/mv70-sim
                ./usr/share/applications/mv70-control.desktop
                ./usr/share/icons/hicolor/64x64/apps/mv70-control.png ./usr/share/man/man1/mv70-control.1.gz
                ./usr/share/man/man1/mv70-ctl.1.gz ./usr/share/man/man1/mv70-sim.1.gz
-               ./usr/share/doc/mv70-control/docs/automation.md
+               ./usr/share/doc/mv70-control/docs/automation.md ./usr/share/doc/mv70-control/copyright
+               ./usr/share/doc/mv70-control/changelog.Debian.gz
                ./usr/bin/mv70-bridge ./usr/share/man/man1/mv70-bridge.1.gz
                ./usr/lib/systemd/system/mv70-bridge.service ./usr/lib/sysusers.d/mv70-bridge.conf
                ./usr/share/doc/mv70-control/examples/mv70-bridge.conf)
@@ -58,6 +61,15 @@ foreach(packed ./usr/bin/mv70-control ./usr/bin/mv70-ctl ./usr/bin/mv70-sim
     message(FATAL_ERROR "the package lacks ${packed}:\n${output}")
   endif()
 endforeach()
+
+# Errors fail the test; warnings are printed for whoever reads the log.
+find_program(LINTIAN lintian REQUIRED)
+execute_process(COMMAND ${LINTIAN} --tag-display-limit 0 ${packages} RESULT_VARIABLE result OUTPUT_VARIABLE output
+                ERROR_VARIABLE output)
+message("lintian:\n${output}")
+if(output MATCHES "(^|\n)E: ")
+  message(FATAL_ERROR "lintian finds errors in the package")
+endif()
 
 # The service is installed, never enabled by the package: no enabling in the
 # maintainer scripts, and the user it runs as is made there.

@@ -101,6 +101,7 @@ private slots:
     void callersAtOnceNeverShareAReplyWindow();
     void aProjectorThatStopsAnsweringIsLostAndFoundAgain();
     void threeKindsOfControllerThroughPjlink();
+    void aLostLineFailsItsCommandsAndComesBack();
     void commandLineAndConfigurationFile_data();
     void commandLineAndConfigurationFile();
 };
@@ -298,6 +299,7 @@ void TestBridge::aProjectorThatStopsAnsweringIsLostAndFoundAgain() {
     QTRY_VERIFY_WITH_TIMEOUT(!rig.state().lineUp, 10000);
     QVERIFY(!reports.isEmpty());
     QCOMPARE(rig.perform(QStringLiteral("CR1")), Outcome::LineLost);
+    QCOMPARE(rig.perform(QStringLiteral("C1E")), Outcome::LineLost);  // a command unanswered is not done
     rig.tap.setSilent(false);
     QTRY_VERIFY_WITH_TIMEOUT(rig.state().lineUp, 10000);
     QCOMPARE(rig.perform(QStringLiteral("CR1")), Outcome::Done);
@@ -370,6 +372,39 @@ void TestBridge::threeKindsOfControllerThroughPjlink() {
     bridge.terminate();
     QVERIFY(bridge.waitForFinished(10000));
     QCOMPARE(bridge.exitCode(), 0);
+}
+
+// The line itself goes (the simulator ends and its device with it) and
+// comes back under the same name: commands fail at once meanwhile, and the
+// readings start again by themselves.
+void TestBridge::aLostLineFailsItsCommandsAndComesBack() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("projector"));
+    auto sim = std::make_unique<SimProcess>(QStringList{QStringLiteral("--link"), link});
+    ProjectorConfig config;
+    config.name = QStringLiteral("hall");
+    config.device = link;
+    config.statusPollMs = 300;
+    Projector projector(config);
+    QSignalSpy reports(&projector, &Projector::lineReport);
+    projector.start();
+    QTRY_COMPARE_WITH_TIMEOUT(projector.state().power, Power::Standby, 10000);
+    QVERIFY(projector.state().lineUp);
+
+    sim.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!projector.state().lineUp, 10000);
+    std::optional<Outcome> outcome;
+    projector.perform(QStringLiteral("C00"), [&](Outcome o) { outcome = o; });
+    QTRY_COMPARE_WITH_TIMEOUT(outcome, std::optional<Outcome>(Outcome::LineLost), 5000);
+
+    sim = std::make_unique<SimProcess>(
+        QStringList{QStringLiteral("--link"), link, QStringLiteral("--countdown"), QStringLiteral("100")});
+    QTRY_VERIFY_WITH_TIMEOUT(projector.state().lineUp, 20000);
+    outcome.reset();
+    projector.perform(QStringLiteral("C00"), [&](Outcome o) { outcome = o; });
+    QTRY_COMPARE_WITH_TIMEOUT(outcome, std::optional<Outcome>(Outcome::Done), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(projector.state().power, Power::On, 10000);
+    QVERIFY(reports.size() >= 2);  // lost, and back
 }
 
 // What is accepted, what is refused and why. "$DIR" stands for a folder

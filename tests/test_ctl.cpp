@@ -11,8 +11,10 @@
 #include "ctl/run.h"
 #include "form_fixture.h"
 #include "logic/command_table.h"
+#include "logic/exchange.h"
 #include "logic/reply_decoder.h"
 #include "sim_process.h"
+#include "slow_com_port_server.h"
 
 using namespace mv70;
 using namespace mv70::ctl;
@@ -63,7 +65,10 @@ private slots:
     void usageErrors_data();
     void usageErrors();
     void silentAndMissingPorts();
+    void slowNetworkSerialServer_data();
+    void slowNetworkSerialServer();
     void waitForThroughACountDown();
+    void portTroubleInTheToolsOwnWords();
     void stepsAtTheButtonsRepeatPeriod_data();
     void stepsAtTheButtonsRepeatPeriod();
     void fiftyProjectorsAtOnce();
@@ -121,59 +126,95 @@ void TestCtl::everyActionSendsItsCodeAndIsAnswered() {
     QCOMPARE(result.value(u"reading").toString() == u"acknowledged", !query);
 }
 
-// The tool's reading is what the panel's STATUS line shows for the same
-// reply, less its leading blank.
+// The tool's reading is what the exchange shows on the panel's STATUS line
+// for the same reply, less its leading blank.
 void TestCtl::queryReadingsAreThePanels() {
     SimProcess sim({u"--lamp-hours"_qs, u"98765"_qs, u"--pressure"_qs, u"990"_qs});
     QStringList codes;
     QStringList readings;
+    QStringList replies;
     for (const Action &action : allActions()) {
         if (action.kind != ActionKind::Query)
             continue;
-        const Outcome run = runHere({u"--port"_qs, sim.path(), action.words});
+        const Outcome run = runHere({u"--json"_qs, u"--port"_qs, sim.path(), action.words});
         QCOMPARE(run.status, int(kAnswered));
+        const QJsonObject result = onlyObject(run.out);
         codes << action.code;
-        readings << run.out.chopped(1);
+        readings << result.value(u"reading").toString();
+        replies << result.value(u"reply").toString();
     }
     QCOMPARE(codes.size(), 9);
 
-    qputenv("MV70_COM1", sim.path().toLocal8Bit());
-    Form1 panel;
-    panel.showWarning = [](const QString &description) { QFAIL(qPrintable(description)); };
-    panel.Form_Load();
+    Exchange panel;
+    panel.setWriter([](QStringView) { return QString(); });
     for (qsizetype i = 0; i < codes.size(); ++i) {
-        panel.Label22->setText({});
-        panel.LastCommand = codes[i] + kCR;
-        panel.RxBuffer.clear();
-        QVERIFY(panel.Hyouji(panel.LastCommand, kTransmit));
-        panel.Timer2.stop();  // the reply window ends when the test says
-        panel.Timer4.stop();
-        QTRY_VERIFY(panel.RxBuffer.endsWith(kCR));
-        const QString shown = panel.Label22->text();
+        QVERIFY(panel.send(codes[i], 500).isEmpty());
+        const Reading reading = panel.receive(replies[i]);
+        QVERIFY(replies[i].endsWith(kCR));
+        QCOMPARE(reading.outcome, Reading::Outcome::Status);
+        const QString shown = reading.text;
         QCOMPARE(shown.startsWith(u' ') ? shown.sliced(1) : shown, readings[i]);
+        panel.endReplyWindow();
     }
-    qunsetenv("MV70_COM1");
 }
 
 void TestCtl::usageErrors_data() {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("no action") << QStringList{};
-    QTest::newRow("unknown action") << QStringList{u"power"_qs, u"maybe"_qs};
-    QTest::newRow("send without text") << QStringList{u"send"_qs};
-    QTest::newRow("steps of a one-shot") << QStringList{u"power"_qs, u"on"_qs, u"--steps"_qs, u"2"_qs};
-    QTest::newRow("steps out of range") << QStringList{u"volume"_qs, u"up"_qs, u"--steps"_qs, u"0"_qs};
-    QTest::newRow("speed") << QStringList{u"--speed"_qs, u"4800"_qs, u"status"_qs};
-    QTest::newRow("timeout without wait") << QStringList{u"status"_qs, u"--timeout"_qs, u"5"_qs};
-    QTest::newRow("option without value") << QStringList{u"status"_qs, u"--port"_qs};
-    QTest::newRow("unknown option") << QStringList{u"--colour"_qs, u"status"_qs};
+    QTest::addColumn<QString>("says");
+    QTest::newRow("no action") << QStringList{} << QString();
+    QTest::newRow("unknown action") << QStringList{u"power"_qs, u"maybe"_qs} << QString();
+    QTest::newRow("send without text") << QStringList{u"send"_qs} << QString();
+    QTest::newRow("steps of a one-shot") << QStringList{u"power"_qs, u"on"_qs, u"--steps"_qs, u"2"_qs} << QString();
+    QTest::newRow("steps out of range") << QStringList{u"volume"_qs, u"up"_qs, u"--steps"_qs, u"0"_qs} << QString();
+    QTest::newRow("speed") << QStringList{u"--speed"_qs, u"4800"_qs, u"status"_qs} << QString();
+    QTest::newRow("timeout without wait") << QStringList{u"status"_qs, u"--timeout"_qs, u"5"_qs} << QString();
+    QTest::newRow("option without value") << QStringList{u"status"_qs, u"--port"_qs} << QString();
+    QTest::newRow("unknown option") << QStringList{u"--colour"_qs, u"status"_qs} << QString();
+    QTest::newRow("same port twice") << QStringList{u"--port"_qs, u"tcp://127.0.0.1:9"_qs, u"--port"_qs,
+                                                    u"tcp://127.0.0.1:9"_qs, u"status"_qs}
+                                     << u"--port tcp://127.0.0.1:9 is given twice"_qs;
+    QTest::newRow("one device by two names")
+        << QStringList{u"--port"_qs, u"/dev/null"_qs, u"--port"_qs, u"/dev/../dev/null"_qs, u"status"_qs}
+        << u"the same port"_qs;
 }
 
 void TestCtl::usageErrors() {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, says);
     const Outcome run = runHere(arguments);
     QCOMPARE(run.status, int(kUsageError));
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.contains(u"--help"), qPrintable(run.err));
+    QVERIFY2(run.err.contains(says), qPrintable(run.err));
+}
+
+void TestCtl::slowNetworkSerialServer_data() {
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("reading");
+    // The reply window runs from the moment the query has left, not while
+    // it waits for the negotiation.
+    QTest::newRow("negotiates in 800 ms") << 800 << false << int(kAnswered) << u"CR0\r"_qs << u"Power ON"_qs;
+    // The query never left: a port error, and nothing reported as sent.
+    QTest::newRow("drops the connection") << 600 << true << int(kPortError) << QString() << QString();
+}
+
+void TestCtl::slowNetworkSerialServer() {
+    QFETCH(int, delayMs);
+    QFETCH(bool, drop);
+    QFETCH(int, status);
+    QFETCH(QString, sent);
+    QFETCH(QString, reading);
+    SlowComPortServer server(delayMs, drop);
+    const Outcome run = runHere({u"--json"_qs, u"--port"_qs, server.url(), u"status"_qs});
+    const QJsonObject result = onlyObject(run.out);
+    QVERIFY2(result.value(u"status").toInt() == status, qPrintable(run.out + run.err));
+    QCOMPARE(run.status, status);
+    QCOMPARE(result.value(u"sent").toString(), sent);
+    QCOMPARE(result.value(u"reading").toString(), reading);
+    QCOMPARE(server.data(), sent.toLatin1());
 }
 
 // Exit 1 for a projector that does not answer, after the panel's reply
@@ -225,6 +266,28 @@ void TestCtl::waitForThroughACountDown() {
         {u"--port"_qs, sim.path(), u"status"_qs, u"--wait-for"_qs, u"Stand by"_qs, u"--timeout"_qs, u"1.2"_qs});
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains(u"not \"Stand by\" within 1.2 s; last reading: \"Power ON\""), qPrintable(run.err));
+}
+
+// The tool names a port as its user did, and says nothing of waiting for a
+// line it does not wait for; one port named twice is a usage error.
+void TestCtl::portTroubleInTheToolsOwnWords() {
+    auto sim = std::make_unique<SimProcess>(QStringList{u"--countdown"_qs, u"60000"_qs});
+    const QString port = sim->path();
+    const Outcome twice = runHere({u"--port"_qs, port, u"--port"_qs, port, u"status"_qs});
+    QCOMPARE(twice.status, int(kUsageError));
+    QVERIFY2(twice.err.contains(u"--port "_qs + port + u" is given twice"_qs), qPrintable(twice.err));
+
+    QProcess process;
+    process.start(QStringLiteral(MV70_CTL_PROGRAM), {u"--port"_qs, port, u"power"_qs, u"on"_qs, u"--wait-for"_qs,
+                                                     u"Power ON"_qs, u"--timeout"_qs, u"60"_qs});
+    QTRY_VERIFY_WITH_TIMEOUT(sim->received("CR0") >= 1, 20000);  // waiting through the count down
+    QCOMPARE(sim->stop(), 0);
+    sim.reset();
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), int(kPortError));
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(err.startsWith(u"mv70-ctl: "_qs + port + u" disconnected"_qs), qPrintable(err));
+    QVERIFY2(!err.contains(u"Waiting"_qs) && !err.contains(u"COM1"_qs), qPrintable(err));
 }
 
 void TestCtl::stepsAtTheButtonsRepeatPeriod_data() {

@@ -179,7 +179,8 @@ void TestE2E::heldVolumePlusRepeats() {
     QCOMPARE(p.form->Label11->text(), QString());  // the release empties both traces at once
     QCOMPARE(p.form->Label12->text(), QString());
     const int sent = p.sim.received("C09");
-    QTest::qWait(600);  // more than two repeat periods
+    QVERIFY(!p.form->Timer1.isActive());  // the repeat has stopped
+    QVERIFY(p.sim.drained());             // and the simulator has read all that was sent
     QVERIFY2(p.sim.received("C09") <= sent + 1, "the repeat went on after the release");  // one may be on its way
     QCOMPARE(p.sim.received("C0A"), 0);
 }

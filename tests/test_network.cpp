@@ -1,10 +1,14 @@
-// A port behind a network serial server: the Telnet reader on its own, then
-// the window against mv70-sim through Debian's ser2net on loopback, as
-// RFC 2217 and as raw TCP. The waits with real servers are bounded by
+// A port behind a network serial server: the window against mv70-sim
+// through Debian's ser2net on loopback, as RFC 2217 and as raw TCP (the
+// Telnet reader and the addresses on their own: test_network_logic). The waits with real servers are bounded by
 // seconds; nothing here measures a time.
 
 #include <QApplication>
+#include <QPointer>
+#include <QSet>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -15,21 +19,14 @@
 
 #include "form_fixture.h"
 #include "logic/network_address.h"
-#include "logic/telnet_reader.h"
 #include "ser2net_process.h"
+#include "serial/network_line.h"
 #include "sim_process.h"
+#include "slow_com_port_server.h"
 
 using namespace mv70;
-using serial::TelnetReader;
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out += static_cast<char>(v);
-    return out;
-}
 
 QByteArray allByteValues() {
     QByteArray all(256, Qt::Uninitialized);
@@ -64,7 +61,8 @@ struct NetPanel {
         qunsetenv("MV70_COM2");
     }
     bool connected() {
-        return QTest::qWaitFor([this] { return form->MSComm1.networkLine().isConnected(); }, 10000);
+        return QTest::qWaitFor(
+            [this] { return form->MSComm1.networkLine() && form->MSComm1.networkLine()->isConnected(); }, 10000);
     }
     QWidget *control(const char *name) { return form->control(name); }
 
@@ -113,138 +111,86 @@ private:
     quint16 port_ = 0;
 };
 
+// A network serial server on loopback that plays a script, one step per
+// connection: each connection is treated as the step of its number says,
+// the last step for every one after it.
+class ScriptedServer : public QObject {
+public:
+    enum class Step {
+        Negotiate,          // answers the COM port option and stays
+        NegotiateAndReset,  // answers it, then resets the connection
+        AcceptAndClose,     // closes at once
+    };
+
+    explicit ScriptedServer(QList<Step> script) : script_(std::move(script)) {
+        server_.listen(QHostAddress::LocalHost);
+        QObject::connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = server_.nextPendingConnection()) {
+                const Step step = script_.value(connections_, script_.constLast());
+                ++connections_;
+                if (step == Step::AcceptAndClose) {
+                    socket->close();
+                    socket->deleteLater();
+                    continue;
+                }
+                latest_ = socket;
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, step] {
+                    const QByteArray got = socket->readAll();
+                    received_ += got;
+                    if (answered_.contains(socket))
+                        return;
+                    answered_.insert(socket);
+                    socket->write(bytes({255, 251, 0, 255, 253, 0, 255, 253, 44}));  // binary both ways, COM port
+                    socket->flush();
+                    if (step == Step::NegotiateAndReset) {
+                        const linger reset{1, 0};  // a close that resets
+                        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                        socket->abort();
+                        ++resets_;
+                    }
+                });
+            }
+        });
+    }
+    QString url(const char *scheme = "rfc2217") const {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(server_.serverPort());
+    }
+    int connections() const { return connections_; }
+    int resets() const { return resets_; }
+    QByteArray received() const { return received_; }
+    // Closes the newest connection.
+    void drop() {
+        if (latest_)
+            latest_->close();
+    }
+
+private:
+    QTcpServer server_;
+    QList<Step> script_;
+    QSet<QTcpSocket *> answered_;
+    QPointer<QTcpSocket> latest_;
+    QByteArray received_;
+    int connections_ = 0;
+    int resets_ = 0;
+};
+
 }  // namespace
 
 class TestNetwork : public QObject {
     Q_OBJECT
 
 private slots:
-    void telnetReader_data();
-    void telnetReader();
-    void telnetEncoding();
-    void networkAddresses_data();
-    void networkAddresses();
     void windowDrivesSimulatorThroughSer2net_data();
     void windowDrivesSimulatorThroughSer2net();
     void speedChoiceReachesServerPort();
     void allByteValuesBothWays();
     void serverKilledAndRestarted();
+    void connectionResetAtOnceIsNotBack();
+    void serverThatClosesAtOnceIsNotBack();
     void failedConnectionKeepsWindowResponsive_data();
     void failedConnectionKeepsWindowResponsive();
+    void replyWindowWaitsForTheNegotiation();
 };
-
-void TestNetwork::telnetReader_data() {
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QByteArray>("answers");
-    QTest::addColumn<int>("baud");  // confirmed by the server
-
-    const QByteArray iac(1, '\xff');
-    QTest::newRow("plain bytes") << QByteArray("80\r\x06") << QByteArray("80\r\x06") << QByteArray() << 0;
-    QTest::newRow("doubled 0xFF is one byte")
-        << bytes({'a', 255, 255, 'b', 255, 255}) << bytes({'a', 255, 'b', 255}) << QByteArray() << 0;
-    // What ser2net 4.3 says first: WILL/DO SGA, WILL ECHO, DONT ECHO, DO/WILL BINARY, DO COM-PORT.
-    QTest::newRow("ser2net greeting") << bytes(
-        {255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251, 0, 255, 253, 44})
-                                      << QByteArray() << bytes({255, 253, 3, 255, 251, 3, 255, 254, 1}) << 0;
-    QTest::newRow("unknown options refused once") << bytes({255, 253, 24, 255, 253, 24, 255, 251, 31, 255, 251, 31})
-                                                  << QByteArray() << bytes({255, 252, 24, 255, 254, 31}) << 0;
-    QTest::newRow("speed confirmed amid data")
-        << bytes({'x', 255, 250, 44, 101, 0, 0, 0x25, 0x80, 255, 240, 'y'}) << QByteArray("xy") << QByteArray() << 9600;
-    QTest::newRow("0xFF doubled inside a subnegotiation")
-        << bytes({255, 250, 44, 101, 0, 0, 0, 255, 255, 255, 240}) << QByteArray() << QByteArray() << 255;
-    QTest::newRow("overlong subnegotiation dropped")
-        << bytes({255, 250, 44, 101, 0, 0, 0x25, 0x80}) + QByteArray(200, 'q') + bytes({255, 240, 'z'})
-        << QByteArray("z") << QByteArray() << 0;
-    QTest::newRow("broken subnegotiation end read as a command")
-        << bytes({255, 250, 44, 101, 1, 255, 253, 24, 'k'}) << QByteArray("k") << bytes({255, 252, 24}) << 0;
-    QTest::newRow("CR NUL before binary is agreed")
-        << QByteArray("x\r\0y", 4) << QByteArray("x\ry") << QByteArray() << 0;
-    QTest::newRow("CR NUL once binary") << bytes({255, 251, 0, '\r', 0}) << QByteArray("\r\0", 2) << QByteArray() << 0;
-    // A server flipping an option for ever gets a bounded number of answers.
-    QByteArray flipping;
-    for (int i = 0; i < 1000; ++i)
-        flipping += bytes({255, 253, 0, 255, 254, 0});
-    QTest::newRow("endless negotiation") << flipping << QByteArray() << bytes({255, 252, 0, 255, 251, 0}).repeated(32)
-                                         << 0;
-}
-
-void TestNetwork::telnetReader() {
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, data);
-    QFETCH(QByteArray, answers);
-    QFETCH(int, baud);
-    // Whole, and one byte at a time: a reply may come in any pieces.
-    for (const bool bytewise : {false, true}) {
-        TelnetReader reader(TelnetReader::Mode::Rfc2217);
-        (void)reader.opening();
-        QByteArray gotData;
-        QByteArray gotAnswers;
-        if (bytewise) {
-            for (char c : input)
-                reader.feed(QByteArrayView(&c, 1), gotData, gotAnswers);
-        } else {
-            reader.feed(input, gotData, gotAnswers);
-        }
-        QCOMPARE(gotData.toHex(' '), data.toHex(' '));
-        QCOMPARE(gotAnswers.toHex(' '), answers.toHex(' '));
-        QCOMPARE(reader.confirmed().baudRate, baud);
-    }
-}
-
-void TestNetwork::telnetEncoding() {
-    TelnetReader raw(TelnetReader::Mode::Raw);
-    QVERIFY(raw.opening().isEmpty());
-    QCOMPARE(raw.encodeData("\xff\r"), QByteArray("\xff\r"));
-    QVERIFY(raw.encodeSettings({}).isEmpty());
-
-    TelnetReader telnet(TelnetReader::Mode::Rfc2217);
-    QCOMPARE(telnet.opening().toHex(' '), bytes({255, 251, 0, 255, 251, 44, 255, 253, 0}).toHex(' '));
-    QVERIFY(!telnet.comPortSettled());
-    // Until the server agrees to binary, a carriage return goes as CR NUL.
-    QCOMPARE(telnet.encodeData("C\xff\r").toHex(' '), bytes({'C', 255, 255, '\r', 0}).toHex(' '));
-    QByteArray data, answers;
-    telnet.feed(bytes({255, 253, 0, 255, 253, 44}), data, answers);
-    QVERIFY(telnet.comPortAgreed());
-    QCOMPARE(telnet.encodeData("C\xff\r").toHex(' '), bytes({'C', 255, 255, '\r'}).toHex(' '));
-    serial::LineSettings line;
-    line.baudRate = 0x0100FF;  // a 0xFF inside a value is doubled too
-    QCOMPARE(telnet.encodeSettings(line).toHex(' '),
-             bytes({255, 250, 44, 1,   0,   1,   0,   255, 255, 255, 240, 255, 250, 44,  2,  8, 255, 240, 255, 250,
-                    44,  3,   1,  255, 240, 255, 250, 44,  4,   1,   255, 240, 255, 250, 44, 5, 1,   255, 240})
-                 .toHex(' '));
-}
-
-void TestNetwork::networkAddresses_data() {
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<bool>("network");
-    QTest::addColumn<QString>("parsed");  // mode host port, or the error's tail
-
-    QTest::newRow("RFC 2217, IPv4") << "rfc2217://127.0.0.1:3000" << true << "telnet 127.0.0.1 3000";
-    QTest::newRow("raw, host name, any case") << "TCP://projector-3.hall:2001/" << true << "raw projector-3.hall 2001";
-    QTest::newRow("IPv6 literal") << "rfc2217://[::1]:65535" << true << "telnet ::1 65535";
-    QTest::newRow("local device") << "/dev/ttyUSB0" << false << "it must start with rfc2217:// or tcp://";
-    QTest::newRow("no port") << "tcp://127.0.0.1" << true << "the port number is missing (HOST:PORT)";
-    QTest::newRow("port 0") << "tcp://host:0" << true << "the port must be a number from 1 to 65535";
-    QTest::newRow("port too big") << "tcp://host:65536" << true << "the port must be a number from 1 to 65535";
-    QTest::newRow("IPv6 without brackets") << "tcp://::1:3000" << true << "the host must be a name or an address";
-    QTest::newRow("not IPv6 in brackets") << "tcp://[host]:3000" << true << "\"host\" is not an IPv6 address";
-    QTest::newRow("user part") << "tcp://me@host:3000" << true << "the host must be a name or an address";
-}
-
-void TestNetwork::networkAddresses() {
-    QFETCH(QString, device);
-    QFETCH(bool, network);
-    QFETCH(QString, parsed);
-    QCOMPARE(serial::isNetworkDevice(device), network);
-    const auto result = serial::parseNetworkAddress(device);
-    if (const auto *address = std::get_if<serial::NetworkAddress>(&result)) {
-        const char *mode = address->mode == TelnetReader::Mode::Rfc2217 ? "telnet" : "raw";
-        QCOMPARE(QStringLiteral("%1 %2 %3").arg(mode, address->host).arg(address->port), parsed);
-    } else {
-        QCOMPARE(std::get<QString>(result), QStringLiteral("Invalid network address \"%1\": %2").arg(device, parsed));
-    }
-}
 
 void TestNetwork::windowDrivesSimulatorThroughSer2net_data() {
     QTest::addColumn<bool>("rfc2217");
@@ -277,9 +223,9 @@ void TestNetwork::windowDrivesSimulatorThroughSer2net() {
     QTest::mouseRelease(p.control("Command1"), Qt::LeftButton);
 
     // A speed choice: sent to the server's port, or said once not to be.
-    QSignalSpy notices(&p.form->MSComm1, &serial::MSComm::notice);
+    QSignalSpy notices(&p.form->MSComm1, &serial::MSComm::settingsNotCarried);
     QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
-    const auto confirmedBaud = [&p] { return p.form->MSComm1.networkLine().reader().confirmed().baudRate; };
+    const auto confirmedBaud = [&p] { return p.form->MSComm1.networkLine()->reader().confirmed().baudRate; };
     QTest::mouseClick(p.control("Option10"), Qt::LeftButton);  // 9600
     if (rfc2217)
         QTRY_COMPARE_WITH_TIMEOUT(confirmedBaud(), 9600, 5000);
@@ -306,7 +252,7 @@ void TestNetwork::speedChoiceReachesServerPort() {
     QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
     QTest::mouseClick(p.control("Option10"), Qt::LeftButton);  // 9600
     QCOMPARE(p.ask("Command44"), QStringLiteral(" Stand by"));
-    QCOMPARE(p.form->MSComm1.networkLine().reader().confirmed().baudRate, 9600);
+    QCOMPARE(p.form->MSComm1.networkLine()->reader().confirmed().baudRate, 9600);
     QVERIFY(!sim.log().contains("at another line speed"));
 }
 
@@ -314,15 +260,15 @@ void TestNetwork::allByteValuesBothWays() {
     // The transport under MSComm: its text interface sends ASCII only.
     PtyPeer peer;
     Ser2NetProcess server(peer.path(), Ser2NetProcess::Mode::Rfc2217);
-    serial::NetworkLine line;
+    const std::unique_ptr<serial::Line> line = serial::makeLine(server.url());
     serial::LineSettings settings;
     settings.baudRate = 9600;
-    line.open(std::get<serial::NetworkAddress>(serial::parseNetworkAddress(server.url())), settings, 5000);
+    QVERIFY(!line->open(settings));
     QByteArray received;
-    QObject::connect(&line, &serial::NetworkLine::readyRead, [&] { received += line.readAll(); });
+    QObject::connect(line.get(), &serial::Line::dataReady, [&] { received += line->readAll(); });
 
     const QByteArray all = allByteValues() + allByteValues();
-    QVERIFY(line.write(all));  // waits for the connection
+    QVERIFY(!line->write(all));  // waits for the connection
     QCOMPARE(peer.read(512, 10000).toHex(' '), all.toHex(' '));
     peer.write(all);
     QTRY_COMPARE_WITH_TIMEOUT(received.size(), 512, 5000);
@@ -358,6 +304,65 @@ void TestNetwork::serverKilledAndRestarted() {
     QVERIFY2(p.warnings.isEmpty(), qPrintable(p.warnings.join(u'\n')));
 }
 
+// A server that drops the line, then answers the next connection's
+// negotiation and resets it: the panel's settings, sent on the answer, find
+// the connection reset. That line never came back; the wait goes on, and
+// the server, healthy again, gets the port back.
+void TestNetwork::connectionResetAtOnceIsNotBack() {
+    using Step = ScriptedServer::Step;
+    ScriptedServer server({Step::Negotiate, Step::NegotiateAndReset, Step::Negotiate});
+    NetPanel p(server.url());
+    QVERIFY(p.connected());
+    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
+    QSignalSpy restored(&p.form->MSComm1, &serial::MSComm::lineRestored);
+    serial::ReconnectWatch &watch = p.form->MSComm1.reconnectWatch();
+    server.drop();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
+
+    watch.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(server.resets(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!p.form->MSComm1.networkLine()->isOpen() && !watch.isConfirming(), 5000);
+    QCOMPARE(restored.size(), 0);
+    QVERIFY(watch.isWaiting());
+    QCOMPARE(lost.size(), 1);
+    QVERIFY2(p.form->Label22->text().contains(u"Waiting for it to come back"), qPrintable(p.form->Label22->text()));
+
+    watch.tick();
+    QTRY_VERIFY_WITH_TIMEOUT(watch.isConfirming(), 5000);
+    watch.confirm();
+    QCOMPARE(restored.size(), 1);
+    QCOMPARE(p.form->Label22->text(), QStringLiteral(" COM1 (%1) is back").arg(server.url()));
+    QTest::mouseClick(p.form->control("Command17"), Qt::LeftButton);  // POWER ON
+    QTRY_VERIFY_WITH_TIMEOUT(server.received().contains("C00\r"), 5000);
+    QVERIFY(p.warnings.isEmpty());
+}
+
+// A raw TCP server that accepts and closes every connection: the port is
+// told lost once, never back, and tried less and less often.
+void TestNetwork::serverThatClosesAtOnceIsNotBack() {
+    using Step = ScriptedServer::Step;
+    ScriptedServer server({Step::AcceptAndClose});
+    NetPanel p(server.url("tcp"));
+    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
+    QSignalSpy restored(&p.form->MSComm1, &serial::MSComm::lineRestored);
+    serial::ReconnectWatch &watch = p.form->MSComm1.reconnectWatch();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
+    QCOMPARE(watch.intervalMs(), 1000);
+    QList<int> intervals;
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        const int connections = server.connections();
+        watch.tick();
+        QTRY_VERIFY_WITH_TIMEOUT(server.connections() > connections, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.form->MSComm1.networkLine()->isOpen() && !watch.isConfirming(), 5000);
+        intervals << watch.intervalMs();
+    }
+    QCOMPARE(intervals, (QList<int>{2000, 4000, 8000, 16000, 30000, 30000}));
+    QCOMPARE(restored.size(), 0);
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(watch.isWaiting());
+    QVERIFY(p.warnings.isEmpty());
+}
+
 void TestNetwork::failedConnectionKeepsWindowResponsive_data() {
     QTest::addColumn<bool>("silent");
     QTest::newRow("refused") << false;
@@ -390,6 +395,23 @@ void TestNetwork::failedConnectionKeepsWindowResponsive() {
     QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
     QTest::mouseClick(p.control("Option1"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(p.warnings.size(), 2, 10000);
+}
+
+// A query sent while the COM port option is still being agreed: the reply
+// window runs from when the query has left, so the reply that follows the
+// negotiation is what the window ends with, not " X X X X".
+void TestNetwork::replyWindowWaitsForTheNegotiation() {
+    SlowComPortServer server(800, false);
+    NetPanel p(server.url());
+    QStringList rxdAtWindowEnd;
+    QObject::connect(&p.form->Timer2, &QTimer::timeout, [&] { rxdAtWindowEnd << p.form->Label12->text(); });
+    QTest::mouseClick(p.control("Command44"), Qt::LeftButton);
+    QVERIFY(!p.form->Timer2.isActive());  // the query waits for the connection
+    QTRY_COMPARE_WITH_TIMEOUT(rxdAtWindowEnd.size(), 1, 10000);
+    QCOMPARE(rxdAtWindowEnd.front(), u" 0 0 CR "_qs);
+    QCOMPARE(p.status.constLast(), u" Power ON"_qs);
+    QCOMPARE(server.data(), QByteArray("CR0\r"));
+    QVERIFY(p.warnings.isEmpty());
 }
 
 QTEST_MAIN(TestNetwork)

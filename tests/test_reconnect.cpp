@@ -46,6 +46,7 @@ private slots:
     void operatorEndsTheWait_data();
     void operatorEndsTheWait();
     void deviceBackButHeldIsTriedAgain();
+    void lineFailingOnceBackIsTriedLessOften();
 };
 
 // The simulator ends (the line is lost) and a new one appears behind the
@@ -167,7 +168,7 @@ void TestReconnect::operatorEndsTheWait() {
     }
     QVERIFY(!f->MSComm1.isWaitingForLine());
     QCOMPARE(f->MSComm1.PortOpen(), openAfter);
-    QCOMPARE(f.warnings.size(), warnings);
+    QTRY_COMPARE_WITH_TIMEOUT(f.warnings.size(), warnings, 5000);
 
     // Even with COM1 back behind its name, nothing reopens it now.
     PtyPeer replacement;
@@ -198,9 +199,10 @@ void TestReconnect::deviceBackButHeldIsTriedAgain() {
     lock.close();
     for (int probe = 0; probe < 3; ++probe)
         f->MSComm1.reconnectWatch().tick();
+    QCOMPARE(stillAway.size(), 0);  // who holds it is looked up off the probe's path
     QVERIFY(!f->MSComm1.PortOpen());
     QVERIFY(f->MSComm1.isWaitingForLine());
-    QCOMPARE(stillAway.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(stillAway.size(), 1, 5000);  // once its facts are looked up
     QCOMPARE(f->Label22->text(),
              QStringLiteral(" COM1: %1 is in use by another program: sleep (process %2). Trying again every second...")
                  .arg(back.path())
@@ -214,6 +216,41 @@ void TestReconnect::deviceBackButHeldIsTriedAgain() {
     QCOMPARE(f.sendMarkerAndRead(back), QByteArray("MARK\r"));
     f.form.reset();
     lock.remove();  // should the stale one have been left behind
+}
+
+// A device that is back but fails as soon as it is opened, again and again:
+// each loss after a short return doubles the wait before the next look, up
+// to 30 s; once the line has stayed up, a loss is looked at after a second
+// again.
+void TestReconnect::lineFailingOnceBackIsTriedLessOften() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("usb-adapter"));
+    auto peer = std::make_unique<PtyPeer>();
+    QVERIFY(QFile::link(peer->path(), link));
+    FormOnPty f(false);
+    qputenv("MV70_COM1", link.toLocal8Bit());
+    f->Form_Load();
+    QVERIFY(f->MSComm1.PortOpen());
+    serial::ReconnectWatch &watch = f->MSComm1.reconnectWatch();
+    const auto loseAndBringBack = [&] {
+        peer->hangUp();
+        if (!QTest::qWaitFor([&] { return f->MSComm1.isWaitingForLine(); }, 5000))
+            return -2;
+        const int interval = watch.intervalMs();
+        peer = std::make_unique<PtyPeer>();
+        QFile::remove(link);
+        QFile::link(peer->path(), link);
+        watch.tick();
+        return f->MSComm1.PortOpen() ? interval : -1;
+    };
+    QList<int> intervals;
+    for (int loss = 0; loss < 7; ++loss)
+        intervals << loseAndBringBack();
+    QCOMPARE(intervals, (QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
+    QCOMPARE(f->Label22->text(), QStringLiteral(" COM1 (%1) is back").arg(link));
+
+    watch.settle();  // what its timer does once the line has stayed up
+    QCOMPARE(loseAndBringBack(), 1000);
 }
 
 QTEST_MAIN(TestReconnect)

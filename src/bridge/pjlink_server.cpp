@@ -188,7 +188,7 @@ PjlinkServer::PjlinkServer(Projector &projector, const PjlinkConfig &config, QOb
     identity_.name = pjlink::cutUtf8(projector_.config().name.toUtf8(), 64);
     const QString version = QCoreApplication::applicationVersion();
     identity_.softwareVersion = pjlink::cutUtf8(
-        (QStringLiteral("mv70-bridge ") + (version.isEmpty() ? QStringLiteral("1.40") : version)).toUtf8(), 32);
+        (QStringLiteral("mv70-bridge ") + (version.isEmpty() ? QStringLiteral(MV70_VERSION) : version)).toUtf8(), 32);
     mac_ = macFor(config_.address, projector_.config().name);
     connect(tcp_, &QTcpServer::newConnection, this, &PjlinkServer::accept);
     connect(udp_, &QUdpSocket::readyRead, this, &PjlinkServer::readDatagrams);

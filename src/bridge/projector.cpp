@@ -3,9 +3,9 @@
 #include "bridge/readings.h"
 #include "logic/command_table.h"
 #include "logic/controller_state.h"
+#include "logic/exchange.h"
 #include "logic/exchange_log.h"
 #include "logic/reply_decoder.h"
-#include "logic/trace.h"
 #include "serial/mscomm.h"
 
 #include <QTimer>
@@ -17,18 +17,12 @@
 namespace mv70::bridge {
 namespace {
 
-constexpr QChar kAck = u'\x06';
-// The received text kept for one reply; a projector that keeps talking
-// loses its oldest characters, as the panel's receive buffer does.
-constexpr qsizetype kReplyLimit = 32767;
 // A line that could not be opened is tried again after this, doubling up
 // to the longest wait while it keeps failing.
 constexpr int kFirstRetryMs = 1000;
 constexpr int kLongestRetryMs = 30000;
 // Queries in a row without an answer before the projector counts as gone.
 constexpr int kSilentQueriesForLoss = 2;
-
-bool replyComplete(const QString &received) { return received.contains(kCR) || received.contains(kAck); }
 
 }  // namespace
 
@@ -44,21 +38,37 @@ public:
 
     Private(Projector *q, ProjectorConfig config) : q_(q), config_(std::move(config)) {
         comm_.setDevice(config_.device);
-        for (QTimer *timer : {&replyTimer_, &statusTimer_, &slowTimer_, &retryTimer_})
+        for (QTimer *timer : {&statusTimer_, &slowTimer_, &retryTimer_})
             timer->setTimerType(Qt::PreciseTimer);
-        replyTimer_.setSingleShot(true);
         retryTimer_.setSingleShot(true);
-        connect(&replyTimer_, &QTimer::timeout, this, [this] { endWindow(false); });
+        // The shared exchange writes to the line and reads the replies; its
+        // reply window runs from when the bytes have left.
+        exchange_.setWriter([this](QStringView text) -> QString {
+            const serial::CommOutcome sent = comm_.setOutput(text);
+            if (sent)
+                return {};
+            return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
+        });
+        connect(&comm_, &serial::MSComm::outputWritten, &exchange_, &Exchange::bytesLeft);
+        connect(&exchange_, &Exchange::replyWindowEnded, this, &Private::endWindow);
         connect(&statusTimer_, &QTimer::timeout, this, &Private::statusTick);
         connect(&slowTimer_, &QTimer::timeout, this, &Private::slowTick);
         connect(&retryTimer_, &QTimer::timeout, this, &Private::open);
         connect(&comm_, &serial::MSComm::OnComm, this, &Private::onReceive);
-        connect(&comm_, &serial::MSComm::lineLost, this, [this](const QString &why) { lineGone(why, false); });
-        connect(&comm_, &serial::MSComm::openFailed, this, [this](const QString &why) { lineGone(why, true); });
-        connect(&comm_, &serial::MSComm::lineStillAway, q_, &Projector::lineReport);
-        connect(&comm_, &serial::MSComm::notice, q_, &Projector::lineReport);
-        connect(&comm_, &serial::MSComm::lineRestored, this, [this](const QString &what) {
-            emit q_->lineReport(what);
+        // The line's failures in the log's words (serial::logText, also
+        // what the component's own descriptions are worded with).
+        connect(&comm_, &serial::MSComm::lineLost, this,
+                [this](const serial::LineFailure &failure) { lineGone(serial::logText(failure), false); });
+        connect(&comm_, &serial::MSComm::openFailed, this,
+                [this](const serial::LineFailure &failure) { lineGone(serial::logText(failure), true); });
+        connect(&comm_, &serial::MSComm::lineStillAway, this,
+                [this](const serial::LineFailure &failure) { emit q_->lineReport(serial::logText(failure)); });
+        connect(&comm_, &serial::MSComm::settingsNotCarried, this, [this] {
+            emit q_->lineReport(
+                QStringLiteral("%1: raw TCP carries no line settings; the speed is the server's").arg(config_.device));
+        });
+        connect(&comm_, &serial::MSComm::lineRestored, this, [this] {
+            emit q_->lineReport(QStringLiteral("%1 is back").arg(config_.device));
             lineOpened();
         });
     }
@@ -96,8 +106,12 @@ public:
     // The line is lost or would not open: everything waiting fails, and the
     // port is tried again unless the port itself waits for the line.
     void lineGone(const QString &why, bool retry) {
-        emit q_->lineReport(why);
-        replyTimer_.stop();
+        // A line that keeps failing the same way is reported once.
+        if (why != lastReport_)
+            emit q_->lineReport(why);
+        lastReport_ = why;
+        exchange_.lineGone();
+        exchange_.closeReplyWindow();
         failAll(Outcome::LineLost);
         setLineUp(false);
         if (retry && !comm_.isWaitingForLine()) {
@@ -184,15 +198,12 @@ public:
     void send(Job job) {
         current_ = std::move(job);
         inFlight_ = true;
-        lastCommand_ = current_.code + kCR;
-        received_.clear();
-        if (const serial::CommOutcome sent = comm_.setOutput(lastCommand_); !sent) {
-            lineGone(sent.description(), true);
+        if (const QString why = exchange_.send(current_.code, std::max(1, config_.replyWindowMs)); !why.isEmpty()) {
+            lineGone(why, true);
             return;
         }
         if (log_)
-            log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Transmit, lastCommand_);
-        replyTimer_.start(std::max(1, config_.replyWindowMs));
+            log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Transmit, exchange_.LastCommand);
     }
 
     void onReceive() {
@@ -201,35 +212,33 @@ public:
         const QString text = comm_.Input();
         if (text.isEmpty())
             return;
-        received_ += text;
-        if (received_.size() > kReplyLimit)
-            received_.remove(0, received_.size() - kReplyLimit);
         // The panel's own reading of what has come since the command.
-        const Reading reading = decodeReply(lastCommand_, QString(), trace_.render(received_), pressureValue_);
+        const Reading reading = exchange_.receive(text);
         if (log_)
             log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Receive, text, reading.text);
         if (reading.outcome != Reading::Outcome::NoMatch) {
             ProjectorState now = state_;
             now.lineUp = true;
-            applyReading(lastCommand_.chopped(1), reading, now);
-            if (lastCommand_ == kStatusQuery + kCR)
+            const QString &lastCommand = exchange_.LastCommand;
+            applyReading(QStringView(lastCommand).chopped(1), reading, now);
+            if (lastCommand == exchange_.commandText(kStatusQuery))
                 statusReadAt_ = QDateTime::currentDateTimeUtc();
             update(now);
         }
-        if (inFlight_ && replyComplete(received_))
-            endWindow(true);
+        if (inFlight_ && exchange_.replyComplete())
+            exchange_.endReplyWindow();
     }
 
     // The reply window of the command in flight has ended.
     void endWindow(bool answered) {
         if (!inFlight_)
             return;
-        replyTimer_.stop();
         inFlight_ = false;
         Job job = std::move(current_);
         const bool query = isQuery(job.code);
-        if (answered || !received_.isEmpty()) {
+        if (answered) {
             silentQueries_ = 0;
+            lastReport_.clear();
             if (!state_.lineUp) {
                 ProjectorState now = state_;
                 now.lineUp = true;
@@ -241,7 +250,10 @@ public:
             setLineUp(false);
         }
         if (job.done) {
-            const bool lost = query && !answered && received_.isEmpty();
+            // Unanswered: a query always counts as lost, a command only once
+            // the projector has stopped answering (many answer commands with
+            // nothing at all).
+            const bool lost = !answered && (query || !state_.lineUp);
             if (lost || !afterCommand(job))
                 job.done(lost ? Outcome::LineLost : Outcome::Done);
         }
@@ -297,18 +309,16 @@ public:
     QDateTime statusReadAt_;
     ExchangeLog *log_ = nullptr;
     serial::MSComm comm_;
-    QTimer replyTimer_, statusTimer_, slowTimer_, retryTimer_;
+    Exchange exchange_;
+    QTimer statusTimer_, slowTimer_, retryTimer_;
     std::deque<Job> queue_;
     Job current_;
     bool inFlight_ = false;
     bool lastWasCaller_ = false;  // the last command sent was a caller's
-    QString lastCommand_;         // the whole text of the command in flight, CR included
-    QString received_;            // what has come since it was sent
-    IncrementalTrace trace_;
-    qint16 pressureValue_ = 0;
     size_t slowNext_ = 0;
     int retryMs_ = kFirstRetryMs;
     int silentQueries_ = 0;
+    QString lastReport_;  // the line's failure last reported
 };
 
 Projector::Projector(ProjectorConfig config, QObject *parent)

@@ -1,9 +1,13 @@
 #include "ctl/actions.h"
 
+#include <QFileInfo>
+
 #include "logic/command_table.h"
+#include "logic/network_address.h"
 #include "logic/port_choice.h"
 #include "logic/reply_decoder.h"
 #include "serial/mscomm.h"
+#include "serial/port_device.h"
 
 namespace mv70::ctl {
 namespace {
@@ -12,18 +16,10 @@ QString fromView(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-int replyWindowOf(OneShotKind kind) {
-    switch (kind) {
-    case OneShotKind::Image:
-        return kImageTiming.replyWindow;
-    case OneShotKind::Signal:
-        return kSignalTiming.replyWindow;
-    case OneShotKind::Plain:
-    case OneShotKind::MenuEntry:
-        break;
-    }
-    return kStartTiming.replyWindow;  // a panel just started
-}
+// What a panel just started would wait and repeat for the button: the
+// timers' start intervals where the button sets none.
+int replyWindowOf(const ButtonTimings &timings) { return timings.timing.value_or(kStartTiming).replyWindow; }
+int repeatPeriodOf(const ButtonTimings &timings) { return timings.repeatPeriod.value_or(startInterval("Timer1")); }
 
 }  // namespace
 
@@ -32,15 +28,13 @@ QList<Action> allActions() {
     for (const OneShotButton &button : kOneShotButtons)
         if (!button.action.empty())
             actions.append({fromView(button.action), QStringView(button.code).toString(), ActionKind::OneShot,
-                            replyWindowOf(button.kind), 0});
+                            replyWindowOf(buttonTimings(button)), 0});
     for (const HoldButton &button : kHoldButtons) {
         // An arrow pressed on a panel just started (ArrowSpeedMode 0) repeats
         // at Timer1's start interval and leaves the reply window as it is.
-        const int replyWindow =
-            button.arrow ? arrowTiming(0).value_or(kStartTiming).replyWindow : button.timing.replyWindow;
-        const int period = button.arrow ? startInterval("Timer1") : button.repeatPeriod;
-        actions.append(
-            {fromView(button.action), QStringView(button.code()).toString(), ActionKind::Hold, replyWindow, period});
+        const ButtonTimings timings = buttonTimings(button, 0);
+        actions.append({fromView(button.action), QStringView(button.code()).toString(), ActionKind::Hold,
+                        replyWindowOf(timings), repeatPeriodOf(timings)});
     }
     for (const QueryName &query : knownQueries())
         actions.append({fromView(query.action), QStringView(query.code).toString(), ActionKind::Query,
@@ -49,6 +43,17 @@ QList<Action> allActions() {
 }
 
 namespace {
+
+// Two names of one port: the same text, or two local names that lead to
+// the same device (a link and its target).
+bool samePort(const QString &a, const QString &b) {
+    if (a == b)
+        return true;
+    if (serial::isNetworkDevice(a) || serial::isNetworkDevice(b))
+        return false;
+    const QString target = QFileInfo(a).canonicalFilePath();
+    return !target.isEmpty() && target == QFileInfo(b).canonicalFilePath();
+}
 
 QString speedSettings(const QString &speed) {
     for (const serial::SpeedChoice &choice : serial::kSpeedChoices) {
@@ -196,8 +201,26 @@ std::variant<Options, QString> parseArguments(const QStringList &arguments) {
         return QStringLiteral("--steps is for the press-and-hold actions only");
     if (timeoutGiven && options.waitFor.isEmpty())
         return QStringLiteral("--timeout goes with --wait-for");
+    // One port in one call is one exchange: given twice, the second opening
+    // would find the port held by this very call.
+    for (qsizetype i = 1; i < options.ports.size(); ++i)
+        for (qsizetype j = 0; j < i; ++j)
+            if (samePort(options.ports[i], options.ports[j]))
+                return options.ports[i] == options.ports[j]
+                         ? QStringLiteral("--port %1 is given twice").arg(options.ports[i])
+                         : QStringLiteral("--port %1 and --port %2 are the same port")
+                               .arg(options.ports[j], options.ports[i]);
     if (options.ports.isEmpty())
         options.ports << serial::MSComm::devicePath(serial::kStartPort);
+    // One device is one port whatever name it is given: twice in one call,
+    // the second opening would find the first holding it.
+    for (qsizetype i = 0; i < options.ports.size(); ++i)
+        for (qsizetype j = 0; j < i; ++j)
+            if (serial::resolveDevice(options.ports[i]) == serial::resolveDevice(options.ports[j]))
+                return options.ports[i] == options.ports[j]
+                         ? QStringLiteral("--port %1 is given twice").arg(options.ports[i])
+                         : QStringLiteral("--port %1 and --port %2 are the same device")
+                               .arg(options.ports[j], options.ports[i]);
     return options;
 }
 

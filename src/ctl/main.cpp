@@ -11,8 +11,12 @@
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mv70-ctl"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.40"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MV70_VERSION));
     QTextStream out(stdout);
     QTextStream err(stderr);
+    if (QCoreApplication::arguments().contains(QStringLiteral("--version"))) {
+        out << "mv70-ctl " << QCoreApplication::applicationVersion() << Qt::endl;
+        return 0;
+    }
     return mv70::ctl::runCommandLine(QCoreApplication::arguments().sliced(1), out, err);
 }

@@ -1,18 +1,15 @@
 #include "ctl/port_exchange.h"
 
+#include "ctl/port_words.h"
 #include "logic/command_table.h"
 #include "logic/controller_state.h"
 #include "logic/exchange_log.h"
-#include "logic/reply_decoder.h"
 
 namespace mv70::ctl {
 namespace {
 
-constexpr QChar kAck = u'\x06';
 const QString kStatusQuery = QStringLiteral("CR0");
-
-// A reply is complete at its carriage return, or as the acknowledge byte.
-bool complete(const QString &received) { return received.contains(kCR) || received.contains(kAck); }
+constexpr QChar kAck = u'\x06';
 
 }  // namespace
 
@@ -20,12 +17,10 @@ PortExchange::PortExchange(const QString &port, const Options &options, Exchange
     : QObject(parent), options_(options), log_(log) {
     result_.port = port;
     result_.command = options.action.code;
-    for (QTimer *timer : {&stepTimer_, &replyTimer_, &pollTimer_, &deadline_})
+    for (QTimer *timer : {&stepTimer_, &pollTimer_, &deadline_})
         timer->setTimerType(Qt::PreciseTimer);
-    replyTimer_.setSingleShot(true);
     deadline_.setSingleShot(true);
     connect(&stepTimer_, &QTimer::timeout, this, &PortExchange::sendStep);
-    connect(&replyTimer_, &QTimer::timeout, this, &PortExchange::replyWindowOver);
     connect(&pollTimer_, &QTimer::timeout, this, &PortExchange::poll);
     connect(&deadline_, &QTimer::timeout, this, [this] {
         finish(kNoReply, QStringLiteral("not \"%1\" within %2 s; last reading: \"%3\"")
@@ -33,12 +28,28 @@ PortExchange::PortExchange(const QString &port, const Options &options, Exchange
                              .arg(options_.timeoutMs / 1000.0)
                              .arg(result_.reading));
     });
-    connect(&comm_, &serial::MSComm::OnComm, this, &PortExchange::onReceive);
-    connect(&comm_, &serial::MSComm::lineLost, this,
-            [this](const QString &description) { finish(kPortError, description); });
+
+    exchange_.setWriter([this](QStringView text) -> QString {
+        const serial::CommOutcome sent = comm_.setOutput(text);
+        if (sent)
+            return {};
+        return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
+    });
+    connect(&comm_, &serial::MSComm::outputWritten, &exchange_, &Exchange::bytesLeft);
+    connect(&comm_, &serial::MSComm::OnComm, this, [this] {
+        if (comm_.CommEvent() != serial::MSComm::comEvReceive || finished_ || failing_)
+            return;
+        if (const QString received = comm_.Input(); !received.isEmpty())
+            (void)exchange_.receive(received);
+    });
+    connect(&exchange_, &Exchange::commandLeft, this, &PortExchange::onCommandLeft);
+    connect(&exchange_, &Exchange::replied, this, &PortExchange::onReplied);
+    connect(&exchange_, &Exchange::replyWindowEnded, this, &PortExchange::onReplyWindowEnded);
+    // This tool's words, the port by the name it was given.
+    comm_.setWording([](int, const serial::LineFailure &failure) { return describeFailure(failure); });
+    connect(&comm_, &serial::MSComm::lineLost, this, &PortExchange::fail);
     // A network port connects after the opening has returned.
-    connect(&comm_, &serial::MSComm::openFailed, this,
-            [this](const QString &description) { finish(kPortError, description); });
+    connect(&comm_, &serial::MSComm::openFailed, this, &PortExchange::fail);
 }
 
 void PortExchange::start() {
@@ -48,31 +59,36 @@ void PortExchange::start() {
     if (outcome)
         outcome = comm_.setPortOpen(true);
     if (!outcome) {
-        finish(kPortError, outcome.description());
+        if (outcome.lineFailure())
+            fail(*outcome.lineFailure());
+        else
+            finish(kPortError, outcome.description());
         return;
     }
     if (!options_.waitFor.isEmpty())
         deadline_.start(options_.timeoutMs);
     stepsLeft_ = options_.steps;
     sendStep();
-    if (!finished_ && stepsLeft_ > 0) {
+    if (!finished_ && !failing_ && stepsLeft_ > 0) {
         stepTimer_.setInterval(options_.action.repeatPeriod);
         stepTimer_.start();
     }
 }
 
 void PortExchange::send(const QString &code, int replyWindow) {
-    lastCommand_ = code + kCR;
-    sinceSend_.clear();
     inFlight_ = true;
-    if (const serial::CommOutcome sent = comm_.setOutput(lastCommand_); !sent) {
-        finish(kPortError, sent.description());
-        return;
-    }
-    result_.sent += serial::MSComm::encodeOutput(lastCommand_);
+    // The reply window opens when the bytes have left for the line: for a
+    // network port that is after the connection is made.
+    if (const QString failure = exchange_.send(code, replyWindow); !failure.isEmpty())
+        finish(kPortError, failure);
+}
+
+// Sent and logged once it has really left: a command that never reached the
+// line is not reported as sent.
+void PortExchange::onCommandLeft(const QString &text) {
+    result_.sent += serial::MSComm::encodeOutput(text);
     if (log_)
-        log_->add(result_.port, comm_.device(), ExchangeLog::Direction::Transmit, lastCommand_);
-    replyTimer_.start(replyWindow);
+        log_->add(result_.port, comm_.device(), ExchangeLog::Direction::Transmit, text);
 }
 
 void PortExchange::sendStep() {
@@ -84,41 +100,30 @@ void PortExchange::sendStep() {
     send(options_.action.code, options_.action.replyWindow);
 }
 
-void PortExchange::onReceive() {
-    if (comm_.CommEvent() != serial::MSComm::comEvReceive)
-        return;
-    const QString received = comm_.Input();
-    if (received.isEmpty() || finished_)
-        return;
-    result_.reply += received.toLatin1();
-    if (result_.reply.size() > kReplyLimit)
-        result_.reply.remove(0, result_.reply.size() - kReplyLimit);
-    sinceSend_ += received;
-    if (sinceSend_.size() > kReplyLimit)
-        sinceSend_.remove(0, sinceSend_.size() - kReplyLimit);
+void PortExchange::onReplied(const QString &input, const QString &trace, const Reading &reading) {
+    result_.reply += input.toLatin1();
+    if (result_.reply.size() > kRxBufferLimit)
+        result_.reply.remove(0, result_.reply.size() - kRxBufferLimit);
 
-    // The panel's own reading: the decoder on the receive trace.
-    result_.trace = rxTrace_.render(sinceSend_);
-    const Reading reading = decodeReply(lastCommand_, QString(), result_.trace, pressureValue_);
+    // The panel's own reading, less the STATUS line's leading blank.
+    result_.trace = trace;
     if (reading.outcome != Reading::Outcome::NoMatch)
         result_.reading = reading.text.startsWith(u' ') ? reading.text.sliced(1) : reading.text;
-    else if (sinceSend_ == kAck)
+    else if (exchange_.RxBuffer == kAck)
         result_.reading = QStringLiteral("acknowledged");
     else
         result_.reading = result_.trace.trimmed();
     if (log_)
-        log_->add(result_.port, comm_.device(), ExchangeLog::Direction::Receive, received, reading.text);
+        log_->add(result_.port, comm_.device(), ExchangeLog::Direction::Receive, input, reading.text);
 
-    if (inFlight_ && stepsLeft_ == 0 && complete(sinceSend_)) {
-        replyTimer_.stop();
-        replyComplete(true);
-    }
+    if (inFlight_ && stepsLeft_ == 0 && exchange_.replyComplete())
+        exchange_.endReplyWindow();
 }
 
-void PortExchange::replyWindowOver() {
-    if (!inFlight_ || stepsLeft_ > 0)
+void PortExchange::onReplyWindowEnded(bool answered) {
+    if (!inFlight_ || stepsLeft_ > 0 || finished_)
         return;  // more steps follow; the last one's window decides
-    replyComplete(!sinceSend_.isEmpty());
+    replyComplete(answered);
 }
 
 void PortExchange::replyComplete(bool answered) {
@@ -149,17 +154,31 @@ void PortExchange::replyComplete(bool answered) {
 }
 
 void PortExchange::poll() {
-    if (inFlight_ || finished_)
+    if (inFlight_ || finished_ || failing_)
         return;  // the last query is still awaited
     send(kStatusQuery, kStartTiming.replyWindow);
+}
+
+void PortExchange::fail(const serial::LineFailure &failure) {
+    if (finished_ || failing_)
+        return;
+    failing_ = true;
+    for (QTimer *timer : {&stepTimer_, &pollTimer_, &deadline_})
+        timer->stop();
+    exchange_.closeReplyWindow();
+    (void)comm_.setPortOpen(false);  // this tool does not wait for a lost line
+    serial::diagnoseInBackground(failure, this, [this](const serial::LineFailure &diagnosed) {
+        finish(kPortError, describeFailure(diagnosed));
+    });
 }
 
 void PortExchange::finish(int status, const QString &error) {
     if (finished_)
         return;
     finished_ = true;
-    for (QTimer *timer : {&stepTimer_, &replyTimer_, &pollTimer_, &deadline_})
+    for (QTimer *timer : {&stepTimer_, &pollTimer_, &deadline_})
         timer->stop();
+    exchange_.closeReplyWindow();
     (void)comm_.setPortOpen(false);
     result_.status = status;
     result_.error = error;

@@ -1,15 +1,17 @@
 #pragma once
 // One port's part of an mv70-ctl run: opens the port, sends the action (at
-// its repeat period for several steps), reads the reply as the panel does
+// its repeat period for several steps) through the exchange the panel uses,
 // and, when asked, queries the status until it reads what was waited for.
-// Everything runs on the caller's event loop: many ports, one thread.
+// What it adds to the exchange: a reply is complete at its carriage return
+// or acknowledge byte, and the polling. Everything runs on the caller's
+// event loop: many ports, one thread.
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 #include "ctl/actions.h"
-#include "logic/trace.h"
+#include "logic/exchange.h"
 #include "serial/mscomm.h"
 
 namespace mv70 {
@@ -24,7 +26,7 @@ struct PortResult {
     QString port;
     QString command;   // the action's code
     QByteArray sent;   // every byte sent
-    QByteArray reply;  // every byte received (the newest kReplyLimit)
+    QByteArray reply;  // every byte received (the newest kRxBufferLimit)
     QString trace;     // the receive trace of the last reply, as the RXD line shows it
     QString reading;   // the answer printed: the STATUS line's text trimmed, "acknowledged", or the trace
     qint64 ms = 0;     // from the start of this port's part to its end
@@ -36,8 +38,6 @@ class PortExchange : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr qsizetype kReplyLimit = 32767;
-
     PortExchange(const QString &port, const Options &options, ExchangeLog *log, QObject *parent = nullptr);
 
     void start();
@@ -46,7 +46,7 @@ public:
 
     // The timers, for tests that drive the ticks themselves.
     QTimer &stepTimer() { return stepTimer_; }
-    QTimer &replyTimer() { return replyTimer_; }
+    QTimer &replyTimer() { return exchange_.replyWindow(); }
 
 signals:
     void finished();
@@ -54,28 +54,29 @@ signals:
 private:
     void send(const QString &code, int replyWindow);
     void sendStep();
-    void onReceive();
-    void replyWindowOver();
+    void onCommandLeft(const QString &text);
+    void onReplied(const QString &input, const QString &trace, const Reading &reading);
+    void onReplyWindowEnded(bool answered);
     void replyComplete(bool answered);
     void poll();
     void finish(int status, const QString &error = {});
+    // Ends the exchange for a port error, in this tool's words once the
+    // failure's facts are looked up (off this thread).
+    void fail(const serial::LineFailure &failure);
 
     const Options &options_;
     ExchangeLog *log_;
     serial::MSComm comm_;
+    Exchange exchange_;  // its own timer is the reply window of the last send
     QElapsedTimer clock_;
-    QTimer stepTimer_;     // the repeat of a press-and-hold action
-    QTimer replyTimer_;    // the reply window of the last send
-    QTimer pollTimer_;     // the pace of the status queries while waiting
-    QTimer deadline_;      // the end of the wait
-    QString lastCommand_;  // the whole text of the last send, CR included
-    QString sinceSend_;    // received since the last send
-    IncrementalTrace rxTrace_;
+    QTimer stepTimer_;  // the repeat of a press-and-hold action
+    QTimer pollTimer_;  // the pace of the status queries while waiting
+    QTimer deadline_;   // the end of the wait
     int stepsLeft_ = 0;
     bool inFlight_ = false;  // a send whose reply is still awaited
     bool waiting_ = false;   // the action is done; querying the status
     bool finished_ = false;
-    qint16 pressureValue_ = 0;
+    bool failing_ = false;  // a port error being looked into
     PortResult result_;
 };
 

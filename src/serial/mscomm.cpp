@@ -1,90 +1,20 @@
 #include "serial/mscomm.h"
 
-#include <QScopedValueRollback>
-
 #include <utility>
 
 #include "logic/line_settings.h"
-#include "logic/network_address.h"
+#include "serial/network_line.h"
 #include "serial/port_device.h"
-#include "serial/port_diagnosis.h"
 
 namespace mv70::serial {
-namespace {
-
-QSerialPort::Parity toQt(LineSettings::Parity parity) {
-    switch (parity) {
-    case LineSettings::Parity::None:
-        return QSerialPort::NoParity;
-    case LineSettings::Parity::Even:
-        return QSerialPort::EvenParity;
-    case LineSettings::Parity::Odd:
-        return QSerialPort::OddParity;
-    case LineSettings::Parity::Mark:
-        return QSerialPort::MarkParity;
-    case LineSettings::Parity::Space:
-        return QSerialPort::SpaceParity;
-    }
-    return QSerialPort::NoParity;
-}
-
-QSerialPort::StopBits toQt(LineSettings::StopBits stopBits) {
-    switch (stopBits) {
-    case LineSettings::StopBits::One:
-        return QSerialPort::OneStop;
-    case LineSettings::StopBits::OneAndHalf:
-        return QSerialPort::OneAndHalfStop;
-    case LineSettings::StopBits::Two:
-        return QSerialPort::TwoStop;
-    }
-    return QSerialPort::OneStop;
-}
-
-bool isFatal(QSerialPort::SerialPortError error) {
-    // Modem-line calls are refused by pseudo-terminals and some adapters;
-    // that is not a reason to give the port up.
-    return error != QSerialPort::NoError && error != QSerialPort::UnsupportedOperationError
-        && error != QSerialPort::TimeoutError;
-}
-
-}  // namespace
 
 MSComm::MSComm(QObject *parent) : QObject(parent) {
-    // A child, so that what the port reports can be watched from outside.
-    port_.setParent(this);
-    connect(&port_, &QSerialPort::readyRead, this, [this] {
-        commEvent_ = comEvReceive;
-        emit OnComm();
-    });
-    connect(&port_, &QSerialPort::errorOccurred, this, &MSComm::onError);
-    connect(&reconnect_, &ReconnectWatch::restored, this,
-            [this] { emit lineRestored(QStringLiteral("%1 is back").arg(portLabel())); });
-
-    network_.setParent(this);
-    connect(&network_, &NetworkLine::readyRead, this, [this] {
-        if (quietAttempt_)
-            return;  // kept until the line counts as open again
-        commEvent_ = comEvReceive;
-        emit OnComm();
-    });
-    // What was written while connecting has been sent by now.
-    connect(&network_, &NetworkLine::connected, this, [this] {
-        for (int waiting = std::exchange(outputsWaiting_, 0); waiting > 0; --waiting)
-            emit outputWritten();
-    });
-    connect(&network_, &NetworkLine::connected, this, &MSComm::onNetworkRestored);
-    connect(&network_, &NetworkLine::failed, this, [this] { outputsWaiting_ = 0; });
-    connect(&network_, &NetworkLine::failed, this, &MSComm::onNetworkFailed);
-    // The connection is closed already, and lost once per connection.
-    connect(&network_, &NetworkLine::lost, this, [this](const QString &cause) {
-        outputsWaiting_ = 0;
-        (void)loseLine(cause);
-    });
+    connect(&reconnect_, &ReconnectWatch::restored, this, &MSComm::lineRestored);
 }
 
 MSComm::~MSComm() {
-    if (port_.isOpen())
-        port_.close();
+    if (line_)
+        line_->close();
 }
 
 QString MSComm::devicePath(int port) { return portDevice(port); }
@@ -100,11 +30,22 @@ QByteArray MSComm::encodeOutput(QStringView text) {
 
 QString MSComm::decodeInput(QByteArrayView bytes) { return QString::fromLatin1(bytes); }
 
-QString MSComm::portLabel() const { return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(device()); }
+const NetworkLine *MSComm::networkLine() const { return qobject_cast<const NetworkLine *>(line_.get()); }
+
+namespace {
+
+QString portLabel(int port, const QString &device) { return QStringLiteral("COM%1 (%2)").arg(port).arg(device); }
+
+}  // namespace
+
+CommOutcome MSComm::lineOutcome(const LineFailure &failure) const {
+    return CommOutcome::failure(wording_ ? wording_(commPort_, failure) : logText(failure), failure);
+}
 
 CommOutcome MSComm::setCommPort(int port) {
     if (PortOpen())
-        return CommOutcome::failure(QStringLiteral("Port already open: close %1 first").arg(portLabel()));
+        return CommOutcome::failure(
+            QStringLiteral("Port already open: close %1 first").arg(portLabel(commPort_, device())));
     if (port < 1 || port > kMaxPort)
         return CommOutcome::failure(QStringLiteral("Invalid port number %1").arg(port));
     stopWaiting();
@@ -112,226 +53,145 @@ CommOutcome MSComm::setCommPort(int port) {
     return {};
 }
 
-CommOutcome MSComm::applySettings(const QString &settings) {
+CommOutcome MSComm::setSettings(const QString &settings) {
     auto parsed = parseLineSettings(settings);
     if (const QString *why = std::get_if<QString>(&parsed))
         return CommOutcome::failure(*why);
-    const LineSettings &line = std::get<LineSettings>(parsed);
-    if (network_.isOpen()) {
-        network_.applySettings(line);
-        return {};
+    if (line_ && line_->isOpen() && !quietAttempt_) {
+        if (std::optional<LineFailure> refused = line_->applySettings(std::get<LineSettings>(parsed))) {
+            refused->settings = settings;
+            return lineOutcome(*refused);
+        }
     }
-    if (!port_.isOpen())
-        return {};
-    const QScopedValueRollback busy(inOperation_, true);
-    const bool applied = port_.setBaudRate(line.baudRate) && port_.setParity(toQt(line.parity))
-                      && port_.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits))
-                      && port_.setStopBits(toQt(line.stopBits)) && port_.setFlowControl(QSerialPort::NoFlowControl);
-    if (!applied)
-        return CommOutcome::failure(
-            QStringLiteral("%1 refused the settings \"%2\": %3").arg(portLabel(), settings, port_.errorString()));
-    return {};
-}
-
-CommOutcome MSComm::setSettings(const QString &settings) {
-    CommOutcome outcome = applySettings(settings);
-    if (!outcome)
-        return outcome;
     settings_ = settings;
     // Raw TCP carries bytes only: the speed is whatever the server's port
     // is set to. Said once, when a speed is chosen for such a port.
-    if (PortOpen() && network_.isOpen() && network_.address().mode == TelnetReader::Mode::Raw
-        && speedNoticeGiven_ != device()) {
-        speedNoticeGiven_ = device();
-        emit notice(QStringLiteral("%1: raw TCP carries no line settings; the speed is the one set at the "
-                                   "network serial server")
-                        .arg(portLabel()));
+    if (PortOpen() && !line_->carriesSettings() && settingsNoticeGiven_ != device()) {
+        settingsNoticeGiven_ = device();
+        emit settingsNotCarried();
     }
-    return outcome;
+    return {};
 }
 
-bool MSComm::PortOpen() const { return port_.isOpen() || (network_.isOpen() && !quietAttempt_); }
-
-QString MSComm::describeOpenFailure(QSerialPort::SerialPortError error, const QString &errorString) const {
-    const QString name = device();
-    return serial::describeOpenFailure(commPort_, name, resolveDevice(name), error, errorString);
-}
+bool MSComm::PortOpen() const { return line_ && line_->isOpen() && !quietAttempt_; }
 
 CommOutcome MSComm::setPortOpen(bool open) {
     stopWaiting();  // the operator's word ends any wait
     if (!open) {
-        if (port_.isOpen())
-            port_.close();
-        network_.close();
-        outputsWaiting_ = 0;
+        if (line_)
+            line_->close();
         return {};
     }
     if (PortOpen())
-        return CommOutcome::failure(QStringLiteral("Port already open: %1").arg(portLabel()));
-    return openDevice();
+        return CommOutcome::failure(QStringLiteral("Port already open: %1").arg(portLabel(commPort_, device())));
+    return openLine();
 }
 
-CommOutcome MSComm::openDevice() {
-    const QString path = device();
-    if (isNetworkDevice(path))
-        return openNetwork(path);
-    return openPort();
-}
-
-CommOutcome MSComm::openPort() {
-    {
-        const QScopedValueRollback busy(inOperation_, true);
-        // By the file the name leads to now: the lock and the exclusive
-        // open then keep out a second user whatever name it gave.
-        const QString name = device();
-        const QString resolved = resolveDevice(name);
-        // The serial library takes a lock file in the shared form of other
-        // serial programs (minicom, picocom: the process number alone) for
-        // a stale one of its own; a live owner keeps the device.
-        const auto heldByLock = [](const QString &lockedName) {
-            const std::optional<Holder> owner = lockOwner(lockedName);
-            return owner && owner->lockOfSharedForm;
-        };
-        if (heldByLock(resolved) || (name != resolved && heldByLock(name)))
-            return CommOutcome::failure(describeOpenFailure(QSerialPort::PermissionError, {}));
-        port_.setPortName(resolved);
-        port_.clearError();
-        if (!port_.open(QIODevice::ReadWrite))
-            return CommOutcome::failure(describeOpenFailure(port_.error(), port_.errorString()));
-        // A legacy name with no port behind it may open, and then carries
-        // nothing: better told now than as silence later.
-        if (isPortWithoutHardware(resolved)) {
-            port_.close();
-            return CommOutcome::failure(describeOpenFailure(QSerialPort::OpenError, {}));
-        }
+void MSComm::attach(std::unique_ptr<Line> line) {
+    if (line_) {
+        // We may be inside one of its signals.
+        Line *old = line_.release();
+        old->close();
+        disconnect(old, nullptr, this, nullptr);
+        old->deleteLater();
     }
-    CommOutcome outcome = applySettings(settings_);
-    if (!outcome)
-        port_.close();
-    return outcome;
+    line_ = std::move(line);
+    line_->setParent(this);
+    connect(line_.get(), &Line::dataReady, this, [this] {
+        if (quietAttempt_)
+            return;  // kept until the line counts as open again
+        commEvent_ = comEvReceive;
+        emit OnComm();
+    });
+    connect(line_.get(), &Line::outputWritten, this, &MSComm::outputWritten);
+    connect(line_.get(), &Line::connected, this, &MSComm::onConnected);
+    connect(line_.get(), &Line::failed, this, &MSComm::onFailed);
+    connect(line_.get(), &Line::lost, this, &MSComm::onLost);
 }
 
-CommOutcome MSComm::openNetwork(const QString &device) {
-    auto address = parseNetworkAddress(device);
-    if (const QString *why = std::get_if<QString>(&address))
-        return CommOutcome::failure(QStringLiteral("COM%1: %2").arg(commPort_).arg(*why));
-    auto line = parseLineSettings(settings_);  // checked when it was written
-    network_.open(std::get<NetworkAddress>(address),
-                  std::holds_alternative<LineSettings>(line) ? std::get<LineSettings>(line) : LineSettings{},
-                  connectTimeLimitMs_);
+CommOutcome MSComm::openLine() {
+    // The kind of line is chosen here, once per device name.
+    if (!line_ || line_->device() != device())
+        attach(makeLine(device(), options_));
+    const auto settings = parseLineSettings(settings_);  // checked when it was written
+    const std::optional<LineFailure> failure =
+        line_->open(std::holds_alternative<LineSettings>(settings) ? std::get<LineSettings>(settings) : LineSettings{});
+    if (failure)
+        return lineOutcome(*failure);
     return {};
 }
 
-void MSComm::onNetworkFailed(const QString &cause) {
-    if (std::exchange(quietAttempt_, false))
-        return;  // a quiet attempt of the wait: the next one follows
-    emit openFailed(
-        QStringLiteral("COM%1: cannot connect to %2: %3").arg(commPort_).arg(network_.address().hostAndPort(), cause));
-}
-
-void MSComm::onNetworkRestored() {
+void MSComm::onConnected() {
     if (!std::exchange(quietAttempt_, false))
         return;  // an opening of the operator's: nothing to tell
-    reconnect_.stop();
-    emit lineRestored(QStringLiteral("%1 is back").arg(portLabel()));
+    // A connection may be dropped as soon as it is made: it is back once it
+    // has stayed up a moment.
+    reconnect_.lineUp(false);
+}
+
+void MSComm::onFailed(const LineFailure &failure) {
+    if (std::exchange(quietAttempt_, false))
+        return;  // a quiet attempt of the wait: the next one follows
+    emit openFailed(failure);
+}
+
+void MSComm::onLost(const LineFailure &failure) {
+    if (std::exchange(quietAttempt_, false))
+        return;  // lost while a quiet attempt was being made: it never came back
+    stillAway_.clear();
+    // Before the event: its handlers may choose a port, which stops it. A
+    // line lost before it was announced back is not told again.
+    if (reconnect_.start())
+        emit lineLost(failure);
 }
 
 bool MSComm::reopenLostLine() {
-    const QString name = device();
-    if (isNetworkDevice(name)) {
-        // A network port is looked at by trying to connect, quietly; the
-        // connection's own event tells when it is back.
-        if (network_.isOpen() || port_.isOpen())
-            return false;  // an attempt is under way
-        quietAttempt_ = true;
-        if (!openNetwork(name))
-            quietAttempt_ = false;
+    // While the device is gone, a look at its name is all a probe costs.
+    if (!line_ || line_->isOpen() || !line_->mayBeBack())
         return false;
-    }
-    // Opening is tried only when the name leads to a device again: while it
-    // is gone, a look at the name is all a probe costs.
-    if (port_.isOpen() || !devicePresent(resolveDevice(name)))
-        return false;
-    const CommOutcome outcome = openPort();
-    if (outcome)
+    const auto settings = parseLineSettings(settings_);
+    quietAttempt_ = true;
+    const std::optional<LineFailure> failure =
+        line_->open(std::holds_alternative<LineSettings>(settings) ? std::get<LineSettings>(settings) : LineSettings{});
+    if (!failure) {
+        if (!line_->isUp())
+            return false;  // connecting: its own event tells
+        quietAttempt_ = false;
         return true;
-    const QString why = outcome.description().section(u'\n', 0, 0);
-    if (why != stillAway_) {
-        stillAway_ = why;
-        emit lineStillAway(why + QStringLiteral(" Trying again every second..."));
+    }
+    quietAttempt_ = false;
+    // Why it did not open is looked into once per cause, off this thread.
+    if (failure->key() != stillAway_) {
+        stillAway_ = failure->key();
+        diagnoseInBackground(*failure, this, [this](const LineFailure &diagnosed) {
+            if (isWaitingForLine())
+                emit lineStillAway(diagnosed);
+        });
     }
     return false;
 }
 
 void MSComm::stopWaiting() {
     reconnect_.stop();
-    if (std::exchange(quietAttempt_, false))
-        network_.close();
+    if (std::exchange(quietAttempt_, false) && line_)
+        line_->close();
 }
 
 CommOutcome MSComm::setOutput(QStringView text) {
     if (!PortOpen())
-        return CommOutcome::failure(QStringLiteral("Port not open: %1").arg(portLabel()));
+        return CommOutcome::failure(QStringLiteral("Port not open: %1").arg(portLabel(commPort_, device())));
     const QByteArray bytes = encodeOutput(text);
     if (bytes.isEmpty())
         return {};
-    if (network_.isOpen()) {
-        if (network_.write(bytes)) {
-            if (network_.isConnected())
-                emit outputWritten();
-            else
-                ++outputsWaiting_;
-            return {};
-        }
-        return CommOutcome::failure(
-            QStringLiteral("%1: write failed: too much waiting for the connection").arg(portLabel()));
-    }
-    QString failure;
-    {
-        const QScopedValueRollback busy(inOperation_, true);
-        port_.clearError();
-        if (port_.write(bytes) != bytes.size())
-            failure = port_.errorString();
-        else
-            port_.flush();  // hand the bytes to the driver now rather than on the next loop pass
-        if (failure.isEmpty() && isFatal(port_.error()))
-            failure = port_.errorString();
-    }
-    if (failure.isEmpty()) {
-        emit outputWritten();
-        return {};
-    }
-    return CommOutcome::failure(loseLine(QStringLiteral("write failed: %1").arg(failure)));
+    if (const std::optional<LineFailure> failure = line_->write(bytes))
+        return lineOutcome(*failure);
+    return {};
 }
 
 QString MSComm::Input() {
-    if (network_.isOpen())
-        return decodeInput(network_.readAll());
-    if (!port_.isOpen())
+    if (!line_ || !line_->isOpen() || quietAttempt_)
         return {};
-    return decodeInput(port_.readAll());
-}
-
-void MSComm::onError(QSerialPort::SerialPortError error) {
-    if (!isFatal(error) || inOperation_ || !port_.isOpen())
-        return;
-    (void)loseLine(QStringLiteral("the line failed: %1").arg(port_.errorString()));
-}
-
-QString MSComm::loseLine(const QString &what) {
-    const bool network = isNetworkDevice(device());
-    if (!network && !port_.isOpen())
-        return QStringLiteral("%1: %2").arg(portLabel(), what);
-    if (port_.isOpen())
-        port_.close();
-    // Closed first: a device that was unplugged has gone from /dev by now.
-    // A network connection's cause is its own words already.
-    const QString description = QStringLiteral("%1 disconnected: %2. Waiting for it to come back...")
-                                    .arg(portLabel(), network ? what : describeLoss(device(), what));
-    stillAway_.clear();
-    reconnect_.start();  // before the event: its handlers may choose a port, which stops it
-    emit lineLost(description);
-    return description;
+    return decodeInput(line_->readAll());
 }
 
 }  // namespace mv70::serial

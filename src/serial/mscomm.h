@@ -1,25 +1,26 @@
 #pragma once
-// MSComm: the window's serial component. A small class of ours with the
-// properties and the event the program relies on, over Qt SerialPort, on the
-// GUI thread.
+// MSComm: the window's serial component. A thin facade of ours with the
+// properties and the event the program relies on, over a Line (serial/line.h):
+// a local device through Qt SerialPort, or a port of a network serial server,
+// chosen from the device's name at each opening. All on the GUI thread.
 //
 // Port N is the device named by --comN or the environment variable MV70_COMN
-// (a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal), otherwise the
-// platform's own: /dev/ttyS0 for port 1 on Linux, COM1 on Windows. A local
-// device is opened by the file its name leads to at that moment, so that one
-// device is one port whatever name it was given.
+// (a USB adapter such as /dev/ttyUSB0, a pseudo-terminal, or
+// rfc2217://HOST:PORT / tcp://HOST:PORT), otherwise the platform's own:
+// /dev/ttyS0 for port 1 on Linux, COM1 on Windows. A network port counts as
+// open while it connects; what is sent meanwhile goes out once it is made, and
+// an attempt that fails is reported by openFailed.
 //
-// The device may also be a port of a network serial server,
-// rfc2217://HOST:PORT or tcp://HOST:PORT (serial/network_address.h): then
-// opening starts the connection and returns at once; the port counts as
-// open while it connects, what is sent meanwhile goes out once it is made,
-// and an attempt that fails is reported by openFailed.
+// A line lost while open (adapter unplugged, server gone) is waited for by
+// the ReconnectWatch: at each interval the same name is looked at (for a
+// network port: a quiet connection attempt), and when it leads to a device
+// again the port is reopened with the number and settings it had. Any
+// operation of the operator's on the port (a port number, opening, closing)
+// ends the wait.
 //
-// A line lost while open (adapter unplugged, server gone) is waited for:
-// once a second the same name is looked at (for a network port: a quiet
-// connection attempt), and when it leads to a device again the port is
-// reopened with the number and settings it had. Any operation of the
-// operator's on the port (a port number, opening, closing) ends the wait.
+// Failures come as data (LineFailure); the program words them, through
+// setWording for the descriptions the operations return and in its own
+// handlers for the events.
 //
 // Characters and bytes: the line carries one byte per character.
 //  - Output: every character from U+0000 to U+007F is sent as that byte.
@@ -32,30 +33,39 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 
-#include "serial/network_line.h"
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "serial/line.h"
 #include "serial/reconnect_watch.h"
 
 namespace mv70::serial {
 
-// The result of an operation: success, or a failure with its description.
+class NetworkLine;
+
+// The result of an operation: success, or a failure with its description
+// and, for a failure of the line itself, the failure as data.
 class [[nodiscard]] CommOutcome {
 public:
     CommOutcome() = default;
-    static CommOutcome failure(QString description) {
+    static CommOutcome failure(QString description, std::optional<LineFailure> line = std::nullopt) {
         CommOutcome outcome;
         outcome.failed_ = true;
         outcome.description_ = std::move(description);
+        outcome.line_ = std::move(line);
         return outcome;
     }
     explicit operator bool() const { return !failed_; }
     const QString &description() const { return description_; }
+    const std::optional<LineFailure> &lineFailure() const { return line_; }
 
 private:
     bool failed_ = false;
     QString description_;
+    std::optional<LineFailure> line_;
 };
 
 class MSComm : public QObject {
@@ -64,6 +74,9 @@ class MSComm : public QObject {
 public:
     static constexpr qint16 comEvReceive = 2;
     static constexpr int kMaxPort = 16;
+
+    // How the program words a failure of the line on port N for its user.
+    using Wording = std::function<QString(int port, const LineFailure &failure)>;
 
     explicit MSComm(QObject *parent = nullptr);
     ~MSComm() override;
@@ -91,9 +104,12 @@ public:
     // Kind of the event being delivered by OnComm.
     qint16 CommEvent() const { return commEvent_; }
 
+    // The words for the descriptions of line failures; by default a log's.
+    void setWording(Wording wording) { wording_ = std::move(wording); }
     // How long a network connection may take, host lookup included.
-    void setConnectTimeLimit(int ms) { connectTimeLimitMs_ = ms; }
-    const NetworkLine &networkLine() const { return network_; }
+    void setConnectTimeLimit(int ms) { options_.connectTimeLimitMs = ms; }
+    // The network line while a network port is open or opening; else null.
+    const NetworkLine *networkLine() const;
 
     // The device named for a port number (--comN, MV70_COMN or the platform's).
     static QString devicePath(int port);
@@ -111,54 +127,46 @@ public:
 signals:
     // Characters have arrived (CommEvent is comEvReceive).
     void OnComm();
+    // The bytes of one setOutput have been handed to the device or the
+    // socket (for a network port: once connected and negotiated).
+    void outputWritten();
     // The open port failed for good (device unplugged, far end gone) and has
     // been closed; it is waited for. Raised once per loss.
-    void lineLost(const QString &description);
+    void lineLost(const mv70::serial::LineFailure &failure);
     // A network port's connection could not be made; the port is closed.
     // What a failed opening returns, for an opening that finishes later.
-    void openFailed(const QString &description);
+    void openFailed(const mv70::serial::LineFailure &failure);
     // The lost line is open again, with the port number and settings it had.
-    void lineRestored(const QString &description);
+    void lineRestored();
     // The lost line's device is there again but would not open (another
-    // program took it first, say); tried again every second. Raised once per
-    // reason.
-    void lineStillAway(const QString &description);
-    // Something the operator should know that is not a failure.
-    void notice(const QString &description);
-    // The bytes of one setOutput have been handed to the device or the
-    // socket: raised once per setOutput that succeeded, in order. For a local
-    // device before setOutput returns; for a network port once the
-    // connection (and the COM port negotiation) is made. Bytes dropped with
-    // a connection that failed or was closed are never raised.
-    void outputWritten();
+    // program took it first, say); tried again at each interval. Raised once
+    // per cause, with the cause's facts looked up.
+    void lineStillAway(const mv70::serial::LineFailure &failure);
+    // A speed was chosen for a port that cannot carry it (raw TCP). Raised
+    // once per device.
+    void settingsNotCarried();
 
 private:
-    QString portLabel() const;
-    QString describeOpenFailure(QSerialPort::SerialPortError error, const QString &errorString) const;
-    CommOutcome applySettings(const QString &settings);
-    void onError(QSerialPort::SerialPortError error);
-    CommOutcome openDevice();
-    CommOutcome openPort();
-    CommOutcome openNetwork(const QString &device);
-    void onNetworkFailed(const QString &cause);
-    void onNetworkRestored();
+    CommOutcome lineOutcome(const LineFailure &failure) const;
+    CommOutcome openLine();
+    void attach(std::unique_ptr<Line> line);
+    void onConnected();
+    void onFailed(const LineFailure &failure);
+    void onLost(const LineFailure &failure);
     bool reopenLostLine();
     void stopWaiting();
-    QString loseLine(const QString &what);
 
-    QSerialPort port_;
-    NetworkLine network_;
-    bool quietAttempt_ = false;  // a reopening that reports nothing until it succeeds
-    int connectTimeLimitMs_ = 5000;
-    QString speedNoticeGiven_;  // the raw network device last told about
+    std::unique_ptr<Line> line_;
+    LineOptions options_;
+    Wording wording_;
+    bool quietAttempt_ = false;    // a reopening that reports nothing until it succeeds
+    QString settingsNoticeGiven_;  // the device last told about
     int commPort_ = 1;
     QString device_;
     QString settings_ = QStringLiteral("9600,N,8,1");
     qint16 commEvent_ = 0;
-    bool inOperation_ = false;  // our own calls report their failures themselves
     ReconnectWatch reconnect_{[this] { return reopenLostLine(); }};
-    QString stillAway_;       // why the device that is back did not open, last told
-    int outputsWaiting_ = 0;  // setOutputs waiting for the network connection
+    QString stillAway_;  // the cause last told of a device that is back but would not open
 };
 
 }  // namespace mv70::serial

@@ -22,7 +22,13 @@ QString causeOf(QAbstractSocket::SocketError error, const QString &fallback) {
 
 }  // namespace
 
-NetworkLine::NetworkLine(QObject *parent) : QObject(parent) {
+NetworkLine::NetworkLine(const QString &device, int timeLimitMs, QObject *parent)
+    : Line(device, parent), timeLimitMs_(timeLimitMs) {
+    auto parsed = parseNetworkAddress(device);
+    if (const NetworkAddress *address = std::get_if<NetworkAddress>(&parsed))
+        address_ = *address;
+    else
+        malformed_ = std::get<QString>(parsed);
     timeLimit_.setSingleShot(true);
     connect(&timeLimit_, &QTimer::timeout, this, [this] {
         if (state_ == State::Connecting)
@@ -34,10 +40,19 @@ NetworkLine::NetworkLine(QObject *parent) : QObject(parent) {
 
 NetworkLine::~NetworkLine() { close(); }
 
-void NetworkLine::open(const NetworkAddress &address, const LineSettings &settings, int timeLimitMs) {
+LineFailure NetworkLine::failure(LineFailure::Cause cause, const QString &detail) const {
+    LineFailure failure;
+    failure.cause = cause;
+    failure.device = device();
+    failure.detail = detail;
+    return failure;
+}
+
+std::optional<LineFailure> NetworkLine::open(const LineSettings &settings) {
     close();
-    address_ = address;
-    reader_ = TelnetReader(address.mode);
+    if (!malformed_.isEmpty())
+        return failure(LineFailure::Cause::BadAddress, malformed_);
+    reader_ = TelnetReader(address_.mode);
     settings_ = settings;
     state_ = State::Connecting;
     socket_ = new QTcpSocket(this);
@@ -46,16 +61,17 @@ void NetworkLine::open(const NetworkAddress &address, const LineSettings &settin
     connect(socket_, &QTcpSocket::readyRead, this, &NetworkLine::onReadyRead);
     connect(socket_, &QTcpSocket::errorOccurred, this, &NetworkLine::onError);
     connect(socket_, &QTcpSocket::disconnected, this, &NetworkLine::onDisconnected);
-    timeLimit_.start(timeLimitMs);
+    timeLimit_.start(timeLimitMs_);
     // Started from the event loop, so that even an immediate refusal is
     // reported after open() has returned, never inside it.
     QMetaObject::invokeMethod(
         this,
-        [this, attempt = ++attempt_, host = address.host, port = address.port] {
+        [this, attempt = ++attempt_, host = address_.host, port = address_.port] {
             if (attempt == attempt_ && socket_)  // not closed or opened again meanwhile
                 socket_->connectToHost(host, port);
         },
         Qt::QueuedConnection);
+    return std::nullopt;
 }
 
 void NetworkLine::close() {
@@ -63,6 +79,7 @@ void NetworkLine::close() {
     state_ = State::Closed;
     timeLimit_.stop();
     pending_.clear();
+    pendingWrites_ = 0;
     received_.clear();
     settings_.reset();
     if (socket_) {
@@ -76,9 +93,9 @@ void NetworkLine::close() {
 void NetworkLine::finish(bool wasConnected, const QString &cause) {
     close();
     if (wasConnected)
-        emit lost(cause);
+        emit lost(failure(LineFailure::Cause::ConnectionLost, cause));
     else
-        emit failed(cause);
+        emit failed(failure(LineFailure::Cause::CannotConnect, cause));
 }
 
 void NetworkLine::onConnected() {
@@ -95,36 +112,50 @@ void NetworkLine::onConnected() {
 void NetworkLine::becomeReady() {
     state_ = State::Connected;
     timeLimit_.stop();
+    const quint64 attempt = attempt_;
     if (settings_ && reader_.comPortAgreed())
         send(reader_.encodeSettings(*std::exchange(settings_, std::nullopt)));
+    const int writes = std::exchange(pendingWrites_, 0);
     if (!pending_.isEmpty())
         send(reader_.encodeData(std::exchange(pending_, {})));
+    // Any of those sends may have found the connection reset, and reported
+    // it lost already: then it is not up, whatever it was a moment ago.
+    if (attempt != attempt_ || state_ != State::Connected)
+        return;
     emit connected();
+    for (int i = 0; i < writes && attempt == attempt_; ++i)
+        emit outputWritten();
 }
 
-void NetworkLine::applySettings(const LineSettings &settings) {
+std::optional<LineFailure> NetworkLine::applySettings(const LineSettings &settings) {
     if (reader_.mode() == TelnetReader::Mode::Raw || state_ == State::Closed)
-        return;
+        return std::nullopt;
     settings_ = settings;
     if (state_ == State::Connected && reader_.comPortAgreed())
         send(reader_.encodeSettings(*std::exchange(settings_, std::nullopt)));
+    return std::nullopt;
 }
 
-bool NetworkLine::write(QByteArrayView bytes) {
+std::optional<LineFailure> NetworkLine::write(QByteArrayView bytes) {
     switch (state_) {
     case State::Closed:
-        return false;
-    case State::Connected:
+        return failure(LineFailure::Cause::WriteFailed, QStringLiteral("not connected"));
+    case State::Connected: {
+        const quint64 attempt = attempt_;
         send(reader_.encodeData(bytes));
-        return true;
+        if (attempt == attempt_ && state_ == State::Connected)
+            emit outputWritten();
+        return std::nullopt;
+    }
     case State::Connecting:
     case State::Negotiating:
         if (pending_.size() + bytes.size() > kMaxPending)
-            return false;
+            return failure(LineFailure::Cause::Backlog, {});
         pending_ += bytes;
-        return true;
+        ++pendingWrites_;
+        return std::nullopt;
     }
-    return false;
+    return std::nullopt;
 }
 
 QByteArray NetworkLine::readAll() { return std::exchange(received_, {}); }
@@ -133,7 +164,8 @@ void NetworkLine::send(const QByteArray &bytes) {
     if (!socket_ || bytes.isEmpty())
         return;
     socket_->write(bytes);
-    socket_->flush();  // to the kernel now rather than on the next loop pass
+    if (socket_)
+        socket_->flush();  // to the kernel now rather than on the next loop pass
 }
 
 void NetworkLine::onReadyRead() {
@@ -150,7 +182,7 @@ void NetworkLine::onReadyRead() {
     if (state_ == State::Closed || data.isEmpty())
         return;
     received_ += data;
-    emit readyRead();
+    emit dataReady();
 }
 
 void NetworkLine::onError(QAbstractSocket::SocketError error) {

@@ -6,7 +6,6 @@
 // made waits, in order, until the server can take it.
 
 #include <QByteArray>
-#include <QObject>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -15,10 +14,11 @@
 #include "logic/line_settings.h"
 #include "logic/network_address.h"
 #include "logic/telnet_reader.h"
+#include "serial/line.h"
 
 namespace mv70::serial {
 
-class NetworkLine : public QObject {
+class NetworkLine : public Line {
     Q_OBJECT
 
 public:
@@ -31,37 +31,33 @@ public:
     // out all the same.
     static constexpr int kNegotiationLimitMs = 1000;
 
-    explicit NetworkLine(QObject *parent = nullptr);
+    // `device` is rfc2217://HOST:PORT or tcp://HOST:PORT.
+    explicit NetworkLine(const QString &device, int timeLimitMs = 5000, QObject *parent = nullptr);
     ~NetworkLine() override;
 
-    // Starts connecting; the outcome comes as connected() or failed().
-    void open(const NetworkAddress &address, const LineSettings &settings, int timeLimitMs);
+    // Starts connecting and returns; the outcome comes as connected() or
+    // failed(). Only a malformed address fails at once.
+    std::optional<LineFailure> open(const LineSettings &settings) override;
     // Drops the connection or the attempt; raises nothing.
-    void close();
+    void close() override;
 
     // Connecting or connected.
-    bool isOpen() const { return state_ != State::Closed; }
+    bool isOpen() const override { return state_ != State::Closed; }
+    bool isUp() const override { return state_ == State::Connected; }
     bool isConnected() const { return state_ == State::Connected; }
     const NetworkAddress &address() const { return address_; }
+    bool carriesSettings() const override { return address_.mode != TelnetReader::Mode::Raw; }
 
     // Sends the settings to the server's port (RFC 2217), now or as soon as
     // the server agrees to the option. Raw TCP carries no settings.
-    void applySettings(const LineSettings &settings);
-    // Queues the projector's bytes for the server. False when the connection
+    std::optional<LineFailure> applySettings(const LineSettings &settings) override;
+    // Queues the projector's bytes for the server. Fails when the connection
     // is not yet made and too much is waiting already.
-    bool write(QByteArrayView bytes);
+    std::optional<LineFailure> write(QByteArrayView bytes) override;
     // The projector's bytes received and not yet read.
-    QByteArray readAll();
+    QByteArray readAll() override;
 
     const TelnetReader &reader() const { return reader_; }
-
-signals:
-    void readyRead();
-    void connected();
-    // The attempt failed: "connection refused", "timed out", "no such host"...
-    void failed(const QString &cause);
-    // The connection, once made, is gone. Raised once.
-    void lost(const QString &cause);
 
 private:
     enum class State { Closed, Connecting, Negotiating, Connected };
@@ -73,6 +69,7 @@ private:
     void becomeReady();
     void send(const QByteArray &bytes);
     void finish(bool wasConnected, const QString &cause);
+    LineFailure failure(LineFailure::Cause cause, const QString &detail) const;
 
     QTcpSocket *socket_ = nullptr;
     QTimer timeLimit_;
@@ -80,7 +77,10 @@ private:
     TelnetReader reader_;
     std::optional<LineSettings> settings_;  // waiting for the COM port option
     QByteArray pending_;                    // the projector's bytes, waiting for the connection
+    int pendingWrites_ = 0;                 // the writes they came in
+    int timeLimitMs_;
     QByteArray received_;
+    QString malformed_;  // what is wrong with the address, if anything
     State state_ = State::Closed;
     quint64 attempt_ = 0;  // the connection being made; older ones are void
 };

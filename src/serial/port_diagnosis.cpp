@@ -1,13 +1,9 @@
 #include "serial/port_diagnosis.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-
-#include "serial/port_device.h"
-#include "serial/port_listing.h"
 
 #ifdef Q_OS_UNIX
 #include <dirent.h>
@@ -126,66 +122,7 @@ QList<Holder> openedBy(const QString &device) {
     return holders;
 }
 
-bool programRunning(const QString &program) {
-    const QDir proc(QStringLiteral("/proc"));
-    for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool isNumber = false;
-        const qint64 pid = entry.toLongLong(&isNumber);
-        if (isNumber && programOf(pid) == program)
-            return true;
-    }
-    return false;
-}
-
-QString userName() {
-    const passwd *user = ::getpwuid(::geteuid());
-    return user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("$USER");
-}
-
 #endif  // Q_OS_UNIX
-
-// What to do about a program known to take serial adapters.
-QString adviceFor(const QString &program) {
-    if (program.compare(QLatin1String("ModemManager"), Qt::CaseInsensitive) == 0)
-        return QStringLiteral(
-            "ModemManager, the mobile-broadband service, tries every newly plugged USB serial adapter as a modem. "
-            "It usually lets go within about 10 seconds: choose the port again then. To keep it away for good, "
-            "stop it when no mobile-broadband modem is used (sudo systemctl disable --now ModemManager), or give "
-            "the adapter a udev rule with ENV{ID_MM_DEVICE_IGNORE}=\"1\".");
-    if (program.compare(QLatin1String("brltty"), Qt::CaseInsensitive) == 0)
-        return QStringLiteral(
-            "brltty, the braille display service, takes some USB serial adapters (CH340, CP210x) for a braille "
-            "display. If someone on this machine reads it with a braille display, leave brltty alone and use an "
-            "adapter of another make. Otherwise stop it from taking adapters (sudo systemctl mask brltty-udev.service, "
-            "then sudo systemctl stop brltty.service) and plug the adapter in again.");
-    return {};
-}
-
-// The command-line tool shares the panel's words, but its user names a
-// device with --port and tries again by running it again.
-bool toldToCommandLineTool() { return QCoreApplication::applicationName() == QLatin1String("mv70-ctl"); }
-
-QString adaptersPresent(int port) {
-    const QList<ListedPort> ports = listPorts();
-    if (ports.isEmpty())
-        return toldToCommandLineTool()
-                 ? QStringLiteral("No serial adapter is present: plug it in (check the cable), then try again.")
-                 : QStringLiteral("No serial adapter is present: plug it in (check the cable), then choose COM%1 in "
-                                  "the COM panel to try again.")
-                       .arg(port);
-    QString text = QStringLiteral("Serial devices present now:\n");
-    for (const ListedPort &present : ports)
-        text += QStringLiteral("  %1\n").arg(describePort(present));
-    if (toldToCommandLineTool())
-        text += QStringLiteral("To use one, name it with --port, e.g.\n  mv70-ctl --port %1 status")
-                    .arg(ports.first().bestName());
-    else
-        text += QStringLiteral("To use one, start the panel with its name, e.g.\n  mv70-control --com%1 %2\n"
-                               "(or set MV70_COM%1 to it).")
-                    .arg(port)
-                    .arg(ports.first().bestName());
-    return text;
-}
 
 }  // namespace
 
@@ -220,28 +157,51 @@ bool isPortWithoutHardware(const QString &device, const QString &sysClassTty) {
     return type.readAll().trimmed() == "0";
 }
 
-QString permissionAdvice(const QString &device) {
+bool programRunning(const QString &program) {
+#ifdef Q_OS_UNIX
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool isNumber = false;
+        const qint64 pid = entry.toLongLong(&isNumber);
+        if (isNumber && programOf(pid) == program)
+            return true;
+    }
+#else
+    Q_UNUSED(program);
+#endif
+    return false;
+}
+
+bool mayOpen(const QString &device) {
+#ifdef Q_OS_UNIX
+    return ::access(device.toLocal8Bit().constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(device);
+    return true;
+#endif
+}
+
+GroupAccess groupAccess(const QString &device) {
+    GroupAccess facts;
 #ifdef Q_OS_UNIX
     const QByteArray path = device.toLocal8Bit();
     if (::access(path.constData(), R_OK | W_OK) == 0)
-        return {};
+        return facts;
     struct stat status {};
     if (::stat(path.constData(), &status) != 0)
-        return {};
-    const QString user = userName();
+        return facts;
+    const passwd *account = ::getpwuid(::geteuid());
+    facts.user = account ? QString::fromLocal8Bit(account->pw_name) : QStringLiteral("$USER");
     const group *owning = ::getgrgid(status.st_gid);
-    const QString groupName = owning ? QString::fromLocal8Bit(owning->gr_name) : QString::number(status.st_gid);
+    facts.group = owning ? QString::fromLocal8Bit(owning->gr_name) : QString::number(status.st_gid);
     const bool groupMayUse = (status.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-    if (status.st_gid == 0 || !groupMayUse)
-        return QStringLiteral("It is open to its owner alone, not to a group of users. Serial devices usually belong "
-                              "to the group dialout: ask the administrator to give it to that group "
-                              "(sudo chgrp dialout %1 && sudo chmod g+rw %1), and to add you to it "
-                              "(sudo adduser %2 dialout), then log out and in again.")
-            .arg(device, user);
-
+    if (status.st_gid == 0 || !groupMayUse) {
+        facts.kind = GroupAccess::Kind::OwnerOnly;
+        return facts;
+    }
     // In the group already, by the user database, but not in this session?
     bool member = false;
-    if (const passwd *account = ::getpwuid(::geteuid())) {
+    if (account) {
         int count = 64;
         std::vector<gid_t> groups(static_cast<std::size_t>(count));
         if (::getgrouplist(account->pw_name, account->pw_gid, groups.data(), &count) < 0) {
@@ -251,63 +211,11 @@ QString permissionAdvice(const QString &device) {
         groups.resize(static_cast<std::size_t>(std::max(count, 0)));
         member = std::find(groups.begin(), groups.end(), status.st_gid) != groups.end();
     }
-    if (member)
-        return QStringLiteral("It belongs to the group %1. User %2 has been added to that group, but after this "
-                              "session began: log out and in again (or restart the machine).")
-            .arg(groupName, user);
-    return QStringLiteral("It belongs to the group %1, and user %2 is not in it. To allow it, run\n"
-                          "  sudo adduser %2 %1\nthen log out and in again.")
-        .arg(groupName, user);
+    facts.kind = member ? GroupAccess::Kind::JoinedLater : GroupAccess::Kind::NotMember;
 #else
     Q_UNUSED(device);
-    return {};
 #endif
-}
-
-QString describeOpenFailure(int port, const QString &name, const QString &device, QSerialPort::SerialPortError error,
-                            const QString &errorString) {
-    const QString which = device == name ? name : QStringLiteral("%1 (%2)").arg(name, device);
-    if (!QFileInfo::exists(device))
-        return QStringLiteral("COM%1: no such device %2.\n").arg(port).arg(name) + adaptersPresent(port);
-#ifdef Q_OS_UNIX
-    if (const QString advice = permissionAdvice(device); !advice.isEmpty())
-        return QStringLiteral("COM%1: no permission to open %2.\n%3").arg(port).arg(which, advice);
-#endif
-    if (isPortWithoutHardware(device))
-        return QStringLiteral("COM%1: %2 is not a real serial port: the system keeps the name, but this machine "
-                              "has no port behind it.\n")
-                   .arg(port)
-                   .arg(which)
-             + adaptersPresent(port);
-    const QList<Holder> holders = findHolders(device, name);
-    if (error == QSerialPort::PermissionError || !holders.isEmpty()) {
-        QString text = QStringLiteral("COM%1: %2 is in use by another program").arg(port).arg(which);
-        if (holders.isEmpty()) {
-            text += QStringLiteral(", which this user may not see.");
-#ifdef Q_OS_UNIX
-            for (const char *suspect : {"ModemManager", "brltty"})
-                if (programRunning(QString::fromLatin1(suspect)))
-                    text += QStringLiteral("\n%1 is running and may be the one: %2")
-                                .arg(QString::fromLatin1(suspect), adviceFor(QString::fromLatin1(suspect)));
-#endif
-            return text;
-        }
-        QStringList who;
-        for (const Holder &holder : holders)
-            who << describeHolder(holder);
-        text += QStringLiteral(": %1.").arg(who.join(QStringLiteral(", ")));
-        QString advice;
-        for (const Holder &holder : holders)
-            if (advice = adviceFor(holder.program); !advice.isEmpty())
-                break;
-        text += u'\n' + (advice.isEmpty() ? QStringLiteral("Close that program, or choose the other port.") : advice);
-        return text;
-    }
-    return QStringLiteral("COM%1: cannot open %2: %3").arg(port).arg(which, errorString);
-}
-
-QString describeLoss(const QString &name, const QString &what) {
-    return devicePresent(name) ? what : QStringLiteral("the device is gone");
+    return facts;
 }
 
 }  // namespace mv70::serial

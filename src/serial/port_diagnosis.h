@@ -1,10 +1,10 @@
 #pragma once
-// Why a port will not open, or why an open line went away, told in words an
-// operator can act on: the cause, and what to do about it. Reads /dev, /sys,
-// the lock directories and /proc; nothing here changes anything.
+// Facts about a device that will not open: who holds it, whether it is a
+// real port, whether this user may use it. Reads /dev, /sys, the lock
+// directories, /proc and the user database; nothing here changes anything,
+// and nothing here is worded for an operator.
 
 #include <QList>
-#include <QSerialPort>
 #include <QString>
 
 #include <optional>
@@ -41,18 +41,29 @@ QString describeHolder(const Holder &holder);
 // kernel lists its terminals.
 bool isPortWithoutHardware(const QString &device, const QString &sysClassTty = QStringLiteral("/sys/class/tty"));
 
-// What the user may do about a device they may not open: the group that owns
-// it and the command that puts this user in it. Empty when access is allowed.
-QString permissionAdvice(const QString &device);
+// A device this user may not open: its group and whether this user is in it.
+struct GroupAccess {
+    enum class Kind {
+        Allowed,      // this user may open it
+        OwnerOnly,    // no group of users may use it
+        NotMember,    // `group` may use it; `user` is not in it
+        JoinedLater,  // `user` was added to `group` after this session began
+    };
+    Kind kind = Kind::Allowed;
+    QString user;
+    QString group;
+};
 
-// The warning for a port that would not open. `name` is the device as given
-// (for --comN or MV70_COMN), `device` what it led to, `error` and
-// `errorString` what the serial library said.
-QString describeOpenFailure(int port, const QString &name, const QString &device, QSerialPort::SerialPortError error,
-                            const QString &errorString);
+// Quick: whether this user may read and write the device (one system call).
+bool mayOpen(const QString &device);
 
-// The reason a line that was open went away, for after the port was closed:
-// "the device is gone" when the name leads nowhere now.
-QString describeLoss(const QString &name, const QString &what);
+// The device's group and this user's place in it; looks the user up.
+GroupAccess groupAccess(const QString &device);
+
+// Whether a process of that program runs now (reads every /proc/N/cmdline).
+bool programRunning(const QString &program);
+
+// The services known to take USB serial adapters for their own.
+inline constexpr const char *kAdapterTakers[] = {"ModemManager", "brltty"};
 
 }  // namespace mv70::serial

@@ -16,6 +16,7 @@
 #include "logic/timers.h"
 #include "window/fonts.h"
 #include "window/layout.h"
+#include "window/port_words.h"
 
 // The pictures live in this static library; they must be registered by hand.
 static void initResources() { Q_INIT_RESOURCE(resources); }
@@ -259,12 +260,13 @@ void Form1::connectHandlers() {
     connect(&Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     connect(&Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
     connect(&Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
+    MSComm1.setWording(&window::describeFailure);
     connect(&MSComm1, &serial::MSComm::OnComm, this, &Form1::MSComm1_OnComm);
     connect(&MSComm1, &serial::MSComm::lineLost, this, &Form1::MSComm1_LineLost);
     connect(&MSComm1, &serial::MSComm::openFailed, this, &Form1::MSComm1_OpenFailed);
-    connect(&MSComm1, &serial::MSComm::notice, this, &Form1::reportFailure);
+    connect(&MSComm1, &serial::MSComm::settingsNotCarried, this, &Form1::MSComm1_SettingsNotCarried);
     connect(&MSComm1, &serial::MSComm::lineRestored, this, &Form1::MSComm1_LineRestored);
-    connect(&MSComm1, &serial::MSComm::lineStillAway, this, &Form1::reportFailure);
+    connect(&MSComm1, &serial::MSComm::lineStillAway, this, &Form1::MSComm1_LineStillAway);
 
     // The exchange writes to MSComm1 and learns from it when the bytes have
     // left; its reply window is Timer2, and the display hold (Timer4) starts

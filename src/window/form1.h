@@ -1,12 +1,13 @@
 #pragma once
 // Form1: the operator's window, its controls, timers and serial component,
-// and the controller state all its handlers share. The handlers are grouped
-// by what they do:
-//   form1_transaction.cpp  Hyouji and the reply timers
-//   form1_exchange_log.cpp the exchange log (MV70_LOG)
-//   form1_commands.cpp     buttons that send, the repeat, SEND and CLS
-//   form1_ports.cpp        port and speed choice, the receive event
-//   form1.cpp              start-up, heights, hidden bands, COM, END
+// and the controller state all its handlers share. The handlers are defined
+// beside the part of the program they belong to:
+//   form1_transaction.cpp   Hyouji and the reply timers
+//   form1_exchange_log.cpp  the exchange log (MV70_LOG)
+//   form1_commands.cpp      buttons that send, the repeat, SEND and CLS
+//   form1_ports.cpp         port and speed choice, the receive event, the
+//                           line's events (in the words of port_words.cpp)
+//   form1.cpp               start-up, heights, hidden bands, COM, END
 
 #include <QFrame>
 #include <QHash>
@@ -103,9 +104,11 @@ public:
     void Option9_Click() { SpeedOption_Click(serial::kSpeedChoices[0]); }
     void Option10_Click() { SpeedOption_Click(serial::kSpeedChoices[1]); }
     void MSComm1_OnComm();
-    void MSComm1_LineLost(const QString &description);
-    void MSComm1_OpenFailed(const QString &description);
-    void MSComm1_LineRestored(const QString &description);
+    void MSComm1_LineLost(const serial::LineFailure &failure);
+    void MSComm1_OpenFailed(const serial::LineFailure &failure);
+    void MSComm1_LineRestored();
+    void MSComm1_LineStillAway(const serial::LineFailure &failure);
+    void MSComm1_SettingsNotCarried();
 
     // ---- The window -------------------------------------------------------
     void Form_Load();
@@ -136,6 +139,9 @@ private:
     void connectHandlers();
     [[nodiscard]] bool openStartPort();
     void reportFailure(const QString &description);
+    // The warning box for a failed opening, once the failure's facts are in
+    // (they are looked up off this thread).
+    void warnOpenFailure(const serial::CommOutcome &outcome);
     void stopEverything();
     void openExchangeLog();
     void logExchange(quint8 direction, const QString &text, const QString &reading = {});

@@ -1,6 +1,7 @@
 // Port and speed choice, the serial steps of start-up, and the receive path.
 
 #include "window/form1.h"
+#include "window/port_words.h"
 
 namespace mv70 {
 
@@ -15,9 +16,22 @@ bool Form1::openStartPort() {
     // The window still comes up, with the port closed; the operator is told
     // why once it is on screen, and a port choice tries again.
     reopenOnChoice_ = true;
-    QMetaObject::invokeMethod(
-        this, [this, description = outcome.description()] { showWarning(description); }, Qt::QueuedConnection);
+    warnOpenFailure(outcome);
     return false;
+}
+
+void Form1::warnOpenFailure(const serial::CommOutcome &outcome) {
+    const std::optional<serial::LineFailure> &failure = outcome.lineFailure();
+    if (!failure || failure->isLoss()) {
+        // The box waits for the event loop: this may run inside a serial event.
+        QMetaObject::invokeMethod(
+            this, [this, description = outcome.description()] { showWarning(description); }, Qt::QueuedConnection);
+        return;
+    }
+    serial::diagnoseInBackground(*failure, this,
+                                 [this, port = MSComm1.CommPort()](const serial::LineFailure &diagnosed) {
+                                     showWarning(window::describeFailure(port, diagnosed));
+                                 });
 }
 
 void Form1::PortOption_Click(const serial::PortChoice &choice) {
@@ -35,7 +49,9 @@ void Form1::PortOption_Click(const serial::PortChoice &choice) {
     if (outcome && (wasOpen || reopenOnChoice_))
         outcome = MSComm1.setPortOpen(true);
     if (!outcome) {
-        showWarning(outcome.description());
+        // The warning comes once the failure's facts are looked up; the
+        // fallback is a closed port's number, which the box does not show.
+        warnOpenFailure(outcome);
         (void)MSComm1.setCommPort(choice.fallback);  // to a closed port; nothing to check
         reopenOnChoice_ = true;
         return;
@@ -63,25 +79,31 @@ void Form1::MSComm1_OnComm() {
     (void)Hyouji(RxBuffer, kReceive);
 }
 
-void Form1::MSComm1_LineLost(const QString &description) {
+void Form1::MSComm1_LineLost(const serial::LineFailure &failure) {
     reopenOnChoice_ = true;
-    reportFailure(description);
+    reportFailure(window::describeFailure(MSComm1.CommPort(), failure));
 }
 
 // A network port's opening that failed after it had started: as a failed
 // opening, the port is closed, a port choice tries again, and the warning
-// box says why. The box waits for the event loop: this runs inside the
-// socket's own event.
-void Form1::MSComm1_OpenFailed(const QString &description) {
+// box says why.
+void Form1::MSComm1_OpenFailed(const serial::LineFailure &failure) {
     reopenOnChoice_ = true;
-    QMetaObject::invokeMethod(
-        this, [this, description] { showWarning(description); }, Qt::QueuedConnection);
+    warnOpenFailure(serial::CommOutcome::failure(window::describeFailure(MSComm1.CommPort(), failure), failure));
 }
 
 // The lost line came back by itself and is open again as it was.
-void Form1::MSComm1_LineRestored(const QString &description) {
+void Form1::MSComm1_LineRestored() {
     reopenOnChoice_ = false;
-    reportFailure(description);
+    reportFailure(window::describeRestored(MSComm1.CommPort(), MSComm1.device()));
+}
+
+void Form1::MSComm1_LineStillAway(const serial::LineFailure &failure) {
+    reportFailure(window::describeStillAway(MSComm1.CommPort(), failure, MSComm1.reconnectWatch().intervalMs()));
+}
+
+void Form1::MSComm1_SettingsNotCarried() {
+    reportFailure(window::describeSettingsNotCarried(MSComm1.CommPort(), MSComm1.device()));
 }
 
 }  // namespace mv70

@@ -9,7 +9,7 @@
 
 int main(int argc, char *argv[]) {
     QApplication::setApplicationName(QStringLiteral("mv70-control"));
-    QApplication::setApplicationVersion(QStringLiteral("1.40"));
+    QApplication::setApplicationVersion(QStringLiteral(MV70_VERSION));
     if (const std::optional<int> exitCode = mv70::answerCommandLine(argc, argv))
         return *exitCode;  // --help, --version, --list-ports: no window
     QApplication app(argc, argv);

@@ -3,6 +3,7 @@
 // warning was shown, 0 when the port opened without one.
 
 #include <QApplication>
+#include <QDeadlineTimer>
 
 #include <cstdio>
 
@@ -17,7 +18,12 @@ int main(int argc, char *argv[]) {
         warned = true;
     };
     form.Form_Load();
-    QCoreApplication::processEvents();  // the start-up warning comes once the window is up
+    // The start-up warning comes once the window is up and the failure's
+    // facts are in.
+    const QDeadlineTimer deadline(30000);
+    do
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    while (!warned && !form.MSComm1.PortOpen() && !deadline.hasExpired());
     std::printf("port %s\n", form.MSComm1.PortOpen() ? "open" : "closed");
     return warned ? 1 : 0;
 }

@@ -7,6 +7,9 @@
 #include <QStringList>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 class SimProcess {
 public:
     explicit SimProcess(const QStringList &options = {}) {
@@ -31,6 +34,21 @@ public:
     }
     // How often the simulator has received `command` so far.
     int received(const QByteArray &command) { return int(log().count("\n\"" + command + "\" ->")); }
+
+    // Waits until the simulator has read everything written to its line so
+    // far: a status query written after it all shows in its log. The query
+    // is answered to whoever has the line open.
+    bool drained(int timeoutMs = 10000) {
+        const auto queries = [this] { return log().count("\n\"CR0\""); };
+        const qsizetype before = queries();
+        const int fd = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool seen =
+            ::write(fd, "CR0\r", 4) == 4 && QTest::qWaitFor([&] { return queries() > before; }, timeoutMs);
+        ::close(fd);
+        return seen;
+    }
 
     // Asks the simulator to stop, unless it has ended already, and waits
     // for its end: its exit code, or -1 when it did not end normally.

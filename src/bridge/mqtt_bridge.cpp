@@ -1,0 +1,134 @@
+#include "bridge/mqtt_bridge.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QPointer>
+
+#include "bridge/mqtt_client.h"
+#include "mqtt/discovery.h"
+
+namespace mv70::bridge {
+namespace {
+
+QString outcomeText(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Done:
+        return QStringLiteral("done");
+    case Outcome::Unavailable:
+        return QStringLiteral("not sent: the projector cannot do it now");
+    case Outcome::LineLost:
+        return QStringLiteral("not done: the line to the projector is lost");
+    }
+    return {};
+}
+
+}  // namespace
+
+MqttBridge::MqttBridge(Projector &projector, const MqttConfig &config, QObject *parent)
+    : QObject(parent), projector_(projector), config_(config), topics_(config.prefix, projector.config().name) {
+    connect(this, &MqttBridge::logLine, this, [](const QString &line) { qInfo().noquote() << line; });
+}
+
+MqttBridge::~MqttBridge() {
+    if (client_ && client_->isConnected())
+        client_->publish(topics_.bridgeAvailability(), mqtt::kOffline, true);
+    delete client_;  // sends what is queued and leaves cleanly
+}
+
+void MqttBridge::start() {
+    if (client_)
+        return;
+    const auto address = mqtt::parseBrokerUrl(config_.url);
+    if (const QString *error = std::get_if<QString>(&address)) {
+        emit logLine(QStringLiteral("mqtt %1: %2; MQTT is off").arg(topics_.name(), *error));
+        return;
+    }
+    const auto &broker = std::get<mqtt::BrokerAddress>(address);
+    MqttClient::Options options;
+    options.host = broker.host;
+    options.port = broker.port;
+    options.tls = broker.tls;
+    options.caFile = config_.caFile;
+    options.user = config_.user;
+    options.password = config_.password;
+    options.clientId = QStringLiteral("mv70-bridge-%1-%2").arg(topics_.name()).arg(QCoreApplication::applicationPid());
+    options.willTopic = topics_.bridgeAvailability();
+    options.willPayload = mqtt::kOffline;
+    options.logName = QStringLiteral("mqtt %1").arg(topics_.name());
+    client_ = new MqttClient(options);
+
+    connect(client_, &MqttClient::logLine, this, &MqttBridge::logLine);
+    connect(client_, &MqttClient::connected, this, [this] {
+        client_->subscribe(topics_.commandFilter());
+        client_->subscribe(config_.discoveryPrefix + QStringLiteral("/status"));
+        publishAll();
+        emit logLine(
+            QStringLiteral("mqtt %1: discovery and state published under %2").arg(topics_.name(), topics_.base()));
+    });
+    connect(client_, &MqttClient::messageReceived, this, &MqttBridge::onMessage);
+    connect(&projector_, &Projector::stateChanged, this,
+            [this](const ProjectorState &, const ProjectorState &now) { publishState(now); });
+    client_->start();
+}
+
+void MqttBridge::publishAll() {
+    // The bridge is there before anything it says about the projector.
+    published_.clear();
+    publishRetained(topics_.bridgeAvailability(), mqtt::kOnline);
+    const mqtt::DeviceInfo device{projector_.config().name, QStringLiteral(MV70_BRIDGE_VERSION)};
+    client_->publish(mqtt::discoveryTopic(config_.discoveryPrefix, topics_), mqtt::discoveryDocument(topics_, device),
+                     true);
+    publishState(projector_.state());
+}
+
+void MqttBridge::publishState(const ProjectorState &state) {
+    if (!client_ || !client_->isConnected())
+        return;
+    for (const mqtt::StatePayload &reading : mqtt::statePayloads(state))
+        publishRetained(topics_.state(reading.key), reading.payload);
+    publishRetained(topics_.lineAvailability(), mqtt::lineAvailability(state));
+}
+
+void MqttBridge::publishRetained(const QString &topic, const QByteArray &payload) {
+    const auto it = published_.constFind(topic);
+    if (it != published_.cend() && *it == payload)
+        return;
+    if (client_->publish(topic, payload, true))
+        published_.insert(topic, payload);
+}
+
+void MqttBridge::onMessage(const QString &topic, const QByteArray &payload, bool retained) {
+    if (topic == config_.discoveryPrefix + QStringLiteral("/status")) {
+        if (!retained && payload == "online") {
+            emit logLine(QStringLiteral("mqtt %1: Home Assistant is back; discovery and state published again")
+                             .arg(topics_.name()));
+            publishAll();
+        }
+        return;
+    }
+    const QString key = topics_.commandKey(topic);
+    if (key.isEmpty())
+        return;
+    if (retained) {
+        // Left behind by some client that published with the retain flag:
+        // a stale "power on" must not switch the lamp on at every connect.
+        emit logLine(QStringLiteral("mqtt %1: ignored a retained command on %2 (\"%3\"); commands are never "
+                                    "retained")
+                         .arg(topics_.name(), mqtt::printable(topic.toUtf8(), 120), mqtt::printable(payload)));
+        return;
+    }
+    const mqtt::CommandRequest request = mqtt::commandFor(key, payload);
+    if (const auto *refusal = std::get_if<mqtt::Refusal>(&request)) {
+        emit logLine(QStringLiteral("mqtt %1: refused: %2").arg(topics_.name(), refusal->reason));
+        return;
+    }
+    const QString code = std::get<QString>(request);
+    const QString name = topics_.name();
+    QPointer<MqttBridge> self(this);
+    projector_.perform(code, [self, name, key, code](Outcome outcome) {
+        if (self && outcome != Outcome::Done)
+            emit self->logLine(QStringLiteral("mqtt %1: %2/set (%3): %4").arg(name, key, code, outcomeText(outcome)));
+    });
+}
+
+}  // namespace mv70::bridge

@@ -1,0 +1,14 @@
+#pragma once
+// mv70-ctl's words for what the serial line reports. Its user names a port
+// by its device (--port), and runs the tool again to try again: no port
+// numbers, no waiting, no port panel.
+
+#include <QString>
+
+#include "serial/line_failure.h"
+
+namespace mv70::ctl {
+
+QString describeFailure(const serial::LineFailure &failure);
+
+}  // namespace mv70::ctl
