@@ -28,6 +28,13 @@ using namespace mv70;
 
 namespace {
 
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int value : values)
+        out += static_cast<char>(value);
+    return out;
+}
+
 QByteArray allByteValues() {
     QByteArray all(256, Qt::Uninitialized);
     for (int i = 0; i < 256; ++i)

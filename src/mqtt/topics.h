@@ -16,7 +16,7 @@
 #include <optional>
 #include <variant>
 
-#include "bridge/projector.h"
+#include "logic/projector_state.h"
 
 namespace mv70::mqtt {
 

@@ -10,7 +10,7 @@
 
 #include <optional>
 
-#include "bridge/projector.h"
+#include "logic/projector_state.h"
 #include "pjlink/protocol.h"
 
 namespace mv70::pjlink {

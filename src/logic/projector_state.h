@@ -1,0 +1,56 @@
+#pragma once
+// What a projector last said, reading by reading, as the bridge keeps it for
+// its network faces (PJLink, MQTT), and how a command queued for it ended. A plain value: the faces' tables turn it
+// into their replies and payloads without knowing where it came from.
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+namespace mv70 {
+
+// The operating status, as far as a controller cares.
+enum class Power { Unknown, Standby, WarmingUp, On, CoolingDown };
+
+// The selected input, as the projector reports it.
+enum class Source { Unknown, Computer1, Computer2, Video };
+
+// What the projector last said, reading by reading. A reading the projector
+// has not given yet (or cannot give) is empty.
+struct ProjectorState {
+    bool lineUp = false;  // the line is open and the projector answers
+    Power power = Power::Unknown;
+    QString status;            // the STATUS reading of the status query, as the panel shows it, trimmed
+    bool lampFailure = false;  // from the operating status
+    bool temperatureWarning = false;
+    bool powerFailure = false;
+    Source input = Source::Unknown;
+    std::optional<bool> pictureMute;  // from the mute and signal query
+    std::optional<bool> soundMute;
+    bool noSignal = false;
+    std::optional<bool> freeze;  // as last commanded: the projector cannot be asked
+    std::optional<int> lampHours;
+    std::array<std::optional<double>, 3> temperatures;  // S1..S3, degrees Celsius
+    QString lampMode;                                   // further readings as the STATUS line shows them, trimmed
+    QString reversal;
+    std::optional<int> pressureHpa;
+
+    bool operator==(const ProjectorState &) const = default;
+};
+
+// How a queued command ended.
+enum class Outcome {
+    Done,         // sent; the projector answered (or the reply window ended quietly, as for most commands)
+    Unavailable,  // not sent: the projector cannot do it now (warming up, cooling down, in standby)
+    LineLost,     // not sent, or sent without an answer: the line to the projector is lost
+};
+
+}  // namespace mv70
+
+namespace mv70::bridge {
+using mv70::Outcome;
+using mv70::Power;
+using mv70::ProjectorState;
+using mv70::Source;
+}  // namespace mv70::bridge
