@@ -84,9 +84,11 @@ void MqttBridge::publishAll() {
 void MqttBridge::publishState(const ProjectorState &state) {
     if (!client_ || !client_->isConnected())
         return;
+    // The line's availability first: a reading that arrives with the line
+    // back finds its entity available already.
+    publishRetained(topics_.lineAvailability(), mqtt::lineAvailability(state));
     for (const mqtt::StatePayload &reading : mqtt::statePayloads(state))
         publishRetained(topics_.state(reading.key), reading.payload);
-    publishRetained(topics_.lineAvailability(), mqtt::lineAvailability(state));
 }
 
 void MqttBridge::publishRetained(const QString &topic, const QByteArray &payload) {
