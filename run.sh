@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds what is missing and starts the MV70 control panel.
 #
 # Unless MV70_COM1 or MV70_COM2 (or --com1, --com2) names a port, the panel talks to a fresh

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the program and runs every test, headless: once as built for use,
 # once under AddressSanitizer and UndefinedBehaviorSanitizer, then a short
 # fuzz run of the trace, the reply decoder, the settings parser, the Telnet

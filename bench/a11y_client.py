@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """An accessibility client for the benchmark: listens to every name change
 in the accessibility tree and reads the changed object's name, as a screen
 reader that follows the monitor lines would. Runs until SIGTERM, then prints

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Whether assistive technology listened to a run of the benchmark, and what
 // the monitor lines told it: bench/with_a11y_client.sh attaches a client.

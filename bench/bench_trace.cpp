@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time per character of the trace and of the decoder, for receive buffers of
 // 10 to 32767 characters (the longest the receive buffer keeps), and the
 // cost of one receive event's trace with the buffer held at each length.

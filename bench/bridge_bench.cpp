@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-bridge's figures: the program as installed, simulated projectors on
 // pseudo-terminals, PJLink controllers on loopback in this process.
 //   cached  a cached query's round trip while three controllers poll

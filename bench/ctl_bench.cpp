@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-ctl-bench: mv70-ctl as a script runs it, against mv70-sim processes.
 // Prints Markdown; lines that start with "GOAL|" carry one goal each.
 //

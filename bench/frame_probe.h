@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Tells when a frame of a window has been painted and handed to the
 // platform. Qt paints a window's widgets into its backing store and flushes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-bench: runs the real window in this process against a pseudo-terminal
 // peer that stamps every byte, drives it with mouse events through Qt's
 // platform path, and prints what it measured as Markdown. Lines that start

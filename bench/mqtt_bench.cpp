@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-mqtt-bench: mv70-bridge on MQTT, against mv70-sim processes and
 // Debian's mosquitto on loopback. Prints Markdown; lines that start with
 // "GOAL|" carry one goal each.

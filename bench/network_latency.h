@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Press-to-wire and reply-to-screen with the projector behind Debian's
 // ser2net on loopback (RFC 2217 and raw TCP), beside the same figures on a

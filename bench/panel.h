@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window on a stamping peer, started as the program starts it and
 // driven by mouse and key events through Qt's platform path; and the event

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reconnect figures of the real program: mv70-control on COM1 behind a
 # stable link to mv70-sim; the simulator ends and a new one appears behind the
 # same link, again and again. Prints the time from the new device being there

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A held button's repeat, measured from the commands the peer stamped:
 // shared by the repeat scenario and the cost of holding a button.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The benchmark's report: Markdown on standard output, one "GOAL|" line per
 // goal for the summary (id|goal|measured|verdict), and the harness's own

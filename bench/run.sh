@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmark (Release), runs every measurement and writes
 # bench/RESULTS.md. Takes about four minutes. Options:
 #   --quick   shorter windows and fewer samples, for trying the script out

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost: CPU time and peak resident size while idle, while a button is held
 // at 5 ms, and under a continuous stream at the line rate.
 

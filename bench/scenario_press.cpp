@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Press-to-wire: from the mouse event to the command's bytes at the peer.
 
 #include "panel.h"

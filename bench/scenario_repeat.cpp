@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repeat timing: each hold button held, every command stamped at the peer,
 // beside a bare Qt timer as the machine's own baseline.
 

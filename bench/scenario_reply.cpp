@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reply-to-screen: from the peer's write to the frame that shows the reply
 // on the RXD and STATUS lines.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up: the program's own main in a process of its own, from the spawn
 // to its first painted window.
 

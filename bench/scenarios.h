@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The benchmark's scenarios, each in a file of its own. Each writes its
 // section of the report (report.h); harness.cpp lists them by name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The projector's end of a pseudo-terminal, run on a thread of its own so
 // that the panel's GUI thread is what gets measured. Every byte that arrives

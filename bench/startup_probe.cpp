@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Built together with the program's own main.cpp into mv70-startup-probe.
 // A start-up routine that QCoreApplication runs when the application object
 // is constructed prints that moment, then watches the windows' frames; after

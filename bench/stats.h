@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small statistics over samples in milliseconds, and the process's own
 // accounting: CPU time per thread and peak resident memory.

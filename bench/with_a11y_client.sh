@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # with_a11y_client.sh COMMAND...: runs COMMAND with a screen reader's
 # accessibility client attached, in a D-Bus session of its own: at-spi2-core's
 # accessibility bus, the "screen reader enabled" flag that Orca sets, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What arrives on the MQTT command topics: any topic, any payload. The
 // answer is a command of the table or a refusal that a log can show as it
 // is: printable, bounded, never the payload's raw bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a PJLink controller (or anyone on the network) sends: the line
 // cutter must read a stream the same whatever pieces it comes in, keep its
 // memory bounded, and every answer must be one well-formed reply line.

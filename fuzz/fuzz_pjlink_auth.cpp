@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The login: nothing but the digest of this greeting's random and the
 // password lets a command through, whatever comes first on the line.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reply decoder and its number reader on any reply, after any query.
 
 #include <cmath>

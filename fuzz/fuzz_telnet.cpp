@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a network serial server sends: the Telnet/RFC 2217 reader must keep
 // its memory and its answers bounded, lose no projector byte, and read a
 // stream the same whatever pieces it comes in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trace of any text: what the TXD and RXD lines show.
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Raw pseudo-terminals, for everything that plays the far end of a serial
 // line on this machine: the simulator, the tests' peers and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails, naming the files, when a C++ file that git tracks (or is about to)
 # is not formatted as .clang-format says. Run by test.sh before it builds.
 #   scripts/check-format.sh          check

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by run.sh and test.sh: makes sure the Debian packages named in
 # "$@" are installed. As root it installs them with apt-get; otherwise it
 # prints the exact apt-get line and stops.

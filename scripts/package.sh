@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package of the panel and the simulator and prints its path.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The projector's end of the line: reads the panel's commands from the
 // pseudo-terminal, has the model answer them, and writes the replies back

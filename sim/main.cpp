@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-sim: a simulated MV70 projector on a pseudo-terminal. It prints the
 // device the panel should open and answers the panel's commands as the
 // model in projector.h does; the options (options.h) change how and when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // mv70-sim's options: how the model starts and how and when the line
 // answers. docs/simulator.md describes each.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulated MV70: the projector's side of the line as a model, without
 // any input or output of its own. The caller passes the time (milliseconds

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that the folders of src/ keep to the way the libraries depend on
 # each other: each folder's files include only headers of the folders its
 # library depends on (its own included), the standard library and the

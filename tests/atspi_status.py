@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The panel as a screen reader sees it, read from outside the program.
 
 Run inside a private D-Bus session (dbus-run-session -- atspi_status.py PANEL SIM):

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch prefix and packs it as a .deb: the files
 # a desktop needs are in place, the package names what it runs on, and
 # lintian finds no error in it.

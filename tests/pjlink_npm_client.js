@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives mv70-bridge's PJLink face with the npm `pjlink` client (0.2.8) and
 // prints what the client saw, one line per step. Run by test_pjlink_server:
 //   node pjlink_npm_client.js PORT PASSWORD

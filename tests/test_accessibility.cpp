@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as assistive technology sees it through Qt's accessibility
 // interfaces, in this process: names, roles, relations, and the monitor
 // lines' text through a real exchange on the line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-bridge's projector against the simulated projector, through a wire
 // tap that sees every byte: readings into the state, commands and what
 // follows them, callers at once on one line, a projector that stops

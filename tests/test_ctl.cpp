@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-ctl against the simulated projector: the bytes of every action, the
 // readings beside the panel's, exit statuses, waiting, steps, and fifty
 // projectors behind one ser2net in one call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reply decoder: every table row, the computed readings, and what must
 // leave the STATUS line alone.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as the operator meets it on a desktop: mv70-control on an X
 // display (Xvfb) with a window manager (openbox), COM1 on the simulated
 // projector (mv70-sim), the mouse and keys pressed with xdotool. Every row

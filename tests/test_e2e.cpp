@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end: the real window against the simulated projector (mv70-sim,
 // a separate process) over a real pseudo-terminal, driven by mouse and key
 // events. The timers run on their own here, so the waits are real: each is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exchange on its own: when its reply window opens, what a failed write
 // leaves, how a reply is gathered and read, and how a window ends. The line
 // is a list the test writes to, and says itself when bytes have left.

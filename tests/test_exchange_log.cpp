@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exchange log: a panel session and an mv70-ctl session written and
 // parsed back; a log that cannot be written stops neither program; a log
 // whose file does not keep up never holds the caller up; and the programs

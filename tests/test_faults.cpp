@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the operator can throw at the window while the line is busy: any
 // typed text, and a port choice, a speed choice or END in the middle of a
 // held repeat or of a reply that is still arriving. Timer ticks come only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Random bytes of every value, in random splits, at the line's own rate
 // (19200 bit/s, 1920 bytes a second) for a long stretch: first while no
 // command is outstanding, then while the operator clicks queries and holds

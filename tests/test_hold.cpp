@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Press-and-hold repeat: real mouse events on the buttons, ticks of the
 // repeat timer driven by the test.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as built from its layout table: the properties a slip in the
 // table or in the building would break.
 

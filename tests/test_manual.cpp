@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The typed command: SEND and CLS on the service band.
 
 #include <QtTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-bridge on MQTT, end to end: the bridge as a process between the
 // simulator and Debian's broker, watched by paho as Home Assistant would.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bridge's MQTT connection against Debian's broker, watched by paho:
 // publishing and receiving, a burst larger than the socket takes at once, a
 // broker that goes away and comes back, a refused password, and TLS.

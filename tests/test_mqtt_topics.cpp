@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MQTT face as data: command topics to projector codes, readings to
 // state payloads, and the discovery document agreeing with both.
 

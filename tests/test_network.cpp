@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A port behind a network serial server: the window against mv70-sim
 // through Debian's ser2net on loopback, as RFC 2217 and as raw TCP (the
 // Telnet reader and the addresses on their own: test_network_logic). The waits with real servers are bounded by

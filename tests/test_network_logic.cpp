@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a network port is made of, without a network: the Telnet and
 // RFC 2217 reader byte by byte, and the addresses of network ports.
 

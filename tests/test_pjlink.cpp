@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PJLink without the network: what each request line gets for a given
 // projector state, and the login on the first command.
 

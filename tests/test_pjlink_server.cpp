@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PJLink face of the bridge over real TCP and UDP on 127.0.0.1, with the
 // bridge's projector on mv70-sim; and the npm `pjlink` client against it.
 // Waits are for events, bounded by generous limits; nothing measures a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where start-up puts the window: centred as the full-height window, and
 // never outside the screen's available area. Run once per screen (see
 // tests/CMakeLists.txt): the offscreen platform reads its screen from a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Why a port will not open, told through the window; the listing of the
 // serial devices; and the command line that chooses them.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up's serial steps, the port and speed choice, and the failures
 // around them, on real pseudo-terminals; a missing path stands for a port
 // that cannot be opened.

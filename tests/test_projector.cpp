@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated projector's model, with the clock in the test's hands. Its
 // replies are read by the panel's own decoder: what the STATUS line would
 // show is what is checked.

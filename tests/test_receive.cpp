@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receive road: replies over a real pseudo-terminal, shown and decoded
 // as they grow, and the reply timers, whose ticks the test drives itself.
 

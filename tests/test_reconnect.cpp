@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A lost line comes back by itself: the window against the simulated
 // projector behind a stable link, which goes away and comes back; and what
 // the operator may do while the panel waits.

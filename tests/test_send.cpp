@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Issuing commands: the bytes on the line, the trace, the timers and the
 // order of the steps around the send.
 

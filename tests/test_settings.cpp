@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line-settings parser: the widget-free part of the serial settings.
 
 #include <QtTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-sim as a process: what it prints, its symlink, its options, and the
 // knobs as a plain serial client on the line sees them.
 

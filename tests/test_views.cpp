@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's views: start-up position, the hidden key combination, the
 // armed logo, the data-view button, COM and END.
 

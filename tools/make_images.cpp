@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the logo (80 x 26, OLVA in red serif capitals on #B4B4B4) and the
 // program icon. Run once by hand; the pictures are kept in src/window/:
 //   g++ -std=c++20 -fPIC make_images.cpp $(pkg-config --cflags --libs Qt6Gui) -o make_images

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-render: draws the window to PNG files at its four heights, without a
 // display (run it on Qt's offscreen platform).
 //   mv70-render [--scale FACTOR] [DIR]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What mv70-bridge is told to do: one section per projector, from the
 // command line (one projector) or a configuration file (several).

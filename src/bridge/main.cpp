@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-bridge: the projectors on their serial lines, as PJLink projectors
 // and on an MQTT broker. No widgets; one thread; everything on the event loop.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The MQTT face of one projector: its readings on retained state topics, its
 // commands from command topics, and Home Assistant's discovery document, on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An MQTT connection on libmosquitto, driven by the Qt event loop: its
 // socket under socket notifiers (read always, write only while the library

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // mv70-bridge's command line and configuration file, read into one
 // BridgeSection per projector. Everything that can be wrong with them is

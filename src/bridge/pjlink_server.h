@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The PJLink face of one projector: a TCP server on the configured address
 // (port 4352 by default) that answers as a PJLink Class 2 projector, and on

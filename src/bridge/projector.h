@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One projector as the bridge sees it: the line to it, a poller that keeps
 // a cache of what the projector last said, and one queue through which every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the bridge knows about the projector's commands and readings: which
 // queries the poller sends, what a command changes and when the projector

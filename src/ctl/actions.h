@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // mv70-ctl's actions and options. Every action is a row of the panel's own
 // tables: a one-shot or press-and-hold button with its action words, or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-ctl: the projector from a script. See `mv70-ctl --help` and
 // docs/automation.md.
 

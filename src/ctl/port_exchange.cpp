@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ctl/port_exchange.h"
 
 #include "ctl/port_words.h"

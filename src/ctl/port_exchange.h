@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One port's part of an mv70-ctl run: opens the port, sends the action (at
 // its repeat period for several steps) through the exchange the panel uses,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // mv70-ctl's words for what the serial line reports. Its user names a port
 // by its device (--port), and runs the tool again to try again: no port

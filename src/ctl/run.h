@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An mv70-ctl run: every port's part at once on one event loop, then one
 // line (or JSON object) per port in the order the ports were given.

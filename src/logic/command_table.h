@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every button that sends a command, and what it sends. A button and its
 // command are one row here; where the button sits and its caption are the

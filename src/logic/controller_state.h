@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The controller state of the window: the module variables that every
 // handler shares. There is one thread, so nothing here needs a lock. The

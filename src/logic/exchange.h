@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One exchange with the projector: a command goes out, its reply window runs
 // from the moment its bytes have left for the line, and what comes back is

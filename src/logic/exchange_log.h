@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The exchange log: one line per transmit and per receive event, appended to
 // a file for the people who look after the projectors.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The settings text of the serial line: "19200,N,8,1" — baud rate, parity
 // letter, data bits, stop bits, comma-separated, no spaces.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A port's device may name a port of a network serial server instead of a
 // local device:

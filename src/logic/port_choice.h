@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The port panel's choices: which port each option opens, where a failed
 // choice falls back to, and the settings each speed option writes.

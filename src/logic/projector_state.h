@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a projector last said, reading by reading, as the bridge keeps it for
 // its network faces (PJLink, MQTT), and how a command queued for it ended. A plain value: the faces' tables turn it

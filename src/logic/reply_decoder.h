@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads the receive trace of a reply to one of the known queries and turns
 // it into the STATUS line's text. The query is known only from LastCommand.

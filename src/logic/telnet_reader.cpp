@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "logic/telnet_reader.h"
 
 namespace mv70::serial {

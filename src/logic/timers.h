@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window's four timers as designed: their names and the intervals they
 // start with. Several handlers return a timer to its start interval, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trace: how a command or reply is shown on the TXD and RXD lines.
 // A blank, then one token per character.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Home Assistant's MQTT discovery for one projector: one device document with
 // all its entities, published retained at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bridge's MQTT face as data: where each reading of a projector is
 // published, which command topics it listens on and what they send to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What each PJLink request means for this projector: the one table from
 // PJLink command and parameter to the projector's command codes (for a set)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // PJLink on one TCP connection, without the connection: the greeting, the
 // digest on the first command, cutting what arrives into requests, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A local serial device (a USB adapter, a built-in port, a pseudo-terminal)
 // through Qt SerialPort, on the event loop of the thread that owns it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A line to the projector, whatever carries it: a local serial device or a
 // port of a network serial server. The kind is chosen once, from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Why a line would not open or went away, as data: the cause and the facts
 // that go with it. Each program words it for its own user (the panel, the

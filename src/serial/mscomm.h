@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // MSComm: the window's serial component. A thin facade of ours with the
 // properties and the event the program relies on, over a Line (serial/line.h):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A serial line reached through a network serial server: a TCP connection,
 // raw or Telnet with the COM port control option, on the GUI thread's event

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Facts about a device that will not open: who holds it, whether it is a
 // real port, whether this user may use it. Reads /dev, /sys, the lock

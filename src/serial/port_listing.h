@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The serial devices present: their device files, the stable names that lead
 // to them, the USB adapter's maker and product where known, and whether some

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Waiting for a lost line to come back. While waiting, the probe is asked at
 // each interval whether the line is up again; the probe does the work (for a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // mv70-control's command line: --com1/--com2 DEVICE, --list-ports, --help
 // and --version.

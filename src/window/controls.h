@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The few controls that Qt's own widgets do not cover as the window needs.
 

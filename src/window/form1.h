@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Form1: the operator's window, its controls, timers and serial component,
 // and the controller state all its handlers share. The handlers are defined

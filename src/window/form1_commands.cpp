@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The handlers of the buttons that send: one-shot clicks, press-and-hold
 // repeat, and the typed command.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panel's exchange log: every transmit and receive event of the window,
 // appended to the file that MV70_LOG names. Without MV70_LOG nothing is
 // logged and nothing else changes.

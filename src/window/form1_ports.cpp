@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Port and speed choice, the serial steps of start-up, and the receive path.
 
 #include "window/form1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transaction routine and the reply timers of the window.
 
 #include "logic/trace.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window as data: every control with its container, caption, place and
 // look, in twips as the form was designed (15 twips to the pixel at 96 dpi).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-control: the operator's panel for the MV70 projector on a serial line.
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program told to end from outside ends as END does: the port closed and
 // its lock released, every timer stopped, the program ended.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/port_words.h"
 
 #include "logic/network_address.h"

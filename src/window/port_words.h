@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The panel's words for what the serial line reports: why a port would not
 // open, why it went away, that it is back. The operator chooses ports by

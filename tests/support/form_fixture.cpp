@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "form_fixture.h"
 
 FormOnPorts::FormOnPorts(const QString &com1, const QString &com2, bool load) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A started window whose COM1 and COM2 are real pseudo-terminals, with the
 // warning box answered by the test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Debian's MQTT broker for one test: mosquitto on a free loopback port, with
 // a password file (anonymous clients refused) and, if asked, TLS with a

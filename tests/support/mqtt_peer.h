@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An MQTT client nobody here wrote, for one test: python3-paho-mqtt (under
 // Debian's own python3, MV70_PYTHON) in a

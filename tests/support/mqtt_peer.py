@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 # An MQTT client for the tests that nobody here wrote: paho-mqtt (1.6, its
 # classic API). Reads one JSON command per line on stdin:
 #   {"sub": FILTER}   {"pub": TOPIC, "payload": TEXT, "retain": BOOL}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The far end of a real pseudo-terminal: the program opens the device path,
 // the test reads and writes the other side.

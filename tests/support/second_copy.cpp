@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-second-copy: starts the window as the program does, in a process of
 // its own, and prints what the operator would be told. Exits 1 when a
 // warning was shown, 0 when the port opened without one.

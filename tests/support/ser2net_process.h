@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Debian's ser2net for one test, on loopback, bridging one TCP port to a
 // serial device (a pseudo-terminal) as RFC 2217 or raw TCP. It is started

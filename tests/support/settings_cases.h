@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Malformed line settings and the word the refusal must mention: read by
 // the parser's test and by the serial component's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A simulated projector for one test: mv70-sim as a separate process, its
 // device path read from the first line it prints, its log of every command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A network serial server for one test, on loopback, in the test's own
 // process: RFC 2217 that is slow to agree to the COM port option.

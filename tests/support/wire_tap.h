@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A wire tap between a program and a projector on a pseudo-terminal: the
 // program opens the tap's device, the tap opens the projector's and passes
