@@ -44,13 +44,7 @@ public:
         retryTimer_.setSingleShot(true);
         // The shared exchange writes to the line and reads the replies; its
         // reply window runs from when the bytes have left.
-        exchange_.setWriter([this](QStringView text) -> QString {
-            const serial::CommOutcome sent = comm_.setOutput(text);
-            if (sent)
-                return {};
-            return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
-        });
-        connect(&comm_, &serial::MSComm::outputWritten, &exchange_, &Exchange::bytesLeft);
+        serial::bindExchange(comm_, exchange_);
         connect(&exchange_, &Exchange::replyWindowEnded, this, &Private::endWindow);
         connect(&statusTimer_, &QTimer::timeout, this, &Private::statusTick);
         connect(&slowTimer_, &QTimer::timeout, this, &Private::slowTick);

@@ -30,13 +30,7 @@ PortExchange::PortExchange(const QString &port, const Options &options, Exchange
                              .arg(result_.reading));
     });
 
-    exchange_.setWriter([this](QStringView text) -> QString {
-        const serial::CommOutcome sent = comm_.setOutput(text);
-        if (sent)
-            return {};
-        return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
-    });
-    connect(&comm_, &serial::MSComm::outputWritten, &exchange_, &Exchange::bytesLeft);
+    serial::bindExchange(comm_, exchange_);
     connect(&comm_, &serial::MSComm::OnComm, this, [this] {
         if (comm_.CommEvent() != serial::MSComm::comEvReceive || finished_ || failing_)
             return;

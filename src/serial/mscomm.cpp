@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "logic/exchange.h"
 #include "logic/line_settings.h"
 #include "serial/network_line.h"
 #include "serial/port_device.h"
@@ -193,6 +194,16 @@ QString MSComm::Input() {
     if (!line_ || !line_->isOpen() || quietAttempt_)
         return {};
     return decodeInput(line_->readAll());
+}
+
+void bindExchange(MSComm &comm, Exchange &exchange) {
+    exchange.setWriter([&comm](QStringView text) -> QString {
+        const CommOutcome sent = comm.setOutput(text);
+        if (sent)
+            return {};
+        return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
+    });
+    QObject::connect(&comm, &MSComm::outputWritten, &exchange, &Exchange::bytesLeft);
 }
 
 }  // namespace mv70::serial

@@ -43,6 +43,10 @@
 #include "serial/line.h"
 #include "serial/reconnect_watch.h"
 
+namespace mv70 {
+class Exchange;
+}
+
 namespace mv70::serial {
 
 class NetworkLine;
@@ -169,5 +173,9 @@ private:
     ReconnectWatch reconnect_{[this] { return reopenLostLine(); }};
     QString stillAway_;  // the cause last told of a device that is back but would not open
 };
+
+// Makes `exchange` write through `comm` and hear when the bytes have left:
+// its reply window then runs from the moment they are on their way.
+void bindExchange(MSComm &comm, Exchange &exchange);
 
 }  // namespace mv70::serial

@@ -272,13 +272,7 @@ void Form1::connectHandlers() {
     // The exchange writes to MSComm1 and learns from it when the bytes have
     // left; its reply window is Timer2, and the display hold (Timer4) starts
     // with it.
-    exchange.setWriter([this](QStringView text) -> QString {
-        const serial::CommOutcome sent = MSComm1.setOutput(text);
-        if (sent)
-            return {};
-        return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
-    });
-    connect(&MSComm1, &serial::MSComm::outputWritten, &exchange, &Exchange::bytesLeft);
+    serial::bindExchange(MSComm1, exchange);
     connect(&MSComm1, &serial::MSComm::lineLost, &exchange, &Exchange::lineGone);
     connect(&MSComm1, &serial::MSComm::openFailed, &exchange, &Exchange::lineGone);
     connect(&exchange, &Exchange::replyWindowOpened, this, [this] { Timer4.start(); });
