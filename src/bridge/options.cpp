@@ -130,7 +130,11 @@ std::optional<BridgeSection> makeSection(const Values &values, const QString &de
         if (!url.isValid() || (scheme != u"mqtt" && scheme != u"mqtts") || url.host().isEmpty() || url.port() <= 0
             || !url.userInfo().isEmpty() || (!url.path().isEmpty() && url.path() != u"/"))
             return fail(
-                QStringLiteral("--mqtt wants mqtt://HOST:PORT or mqtts://HOST:PORT, not \"%1\"").arg(config.url));
+                config.url.contains(u'@')
+                    // A user name or password in the address is never echoed.
+                    ? QStringLiteral("--mqtt wants mqtt://HOST:PORT or mqtts://HOST:PORT, without a user "
+                                     "or password: give those with --mqtt-user and --mqtt-password-file")
+                    : QStringLiteral("--mqtt wants mqtt://HOST:PORT or mqtts://HOST:PORT, not \"%1\"").arg(config.url));
         config.caFile = values.value(QStringLiteral("mqtt-ca"));
         if (!config.caFile.isEmpty() && scheme != u"mqtts")
             return fail(QStringLiteral("--mqtt-ca is for mqtts:// only"));
