@@ -196,7 +196,13 @@ PjlinkServer::PjlinkServer(Projector &projector, const PjlinkConfig &config, QOb
     connect(&projector_, &Projector::stateChanged, this, &PjlinkServer::notify);
 }
 
-PjlinkServer::~PjlinkServer() = default;
+PjlinkServer::~PjlinkServer() {
+    // The connections count themselves out of this server as they go: they
+    // go while it is still whole.
+    const QObjectList children = this->children();
+    for (QObject *child : children)
+        delete dynamic_cast<Client *>(child);
+}
 
 bool PjlinkServer::listen(QString *error) {
     if (!tcp_->listen(config_.address, config_.port)) {
