@@ -124,6 +124,8 @@ private slots:
         // A command reaches the line once; the state follows it in order.
         QVERIFY(ha.publish(kBase + "power/set", QStringLiteral("ON")));
         QVERIFY(ha.waitFor(kBase + "power_state", QStringLiteral("on")));
+        // The readings of one poll go out one after another: wait for the last.
+        QVERIFY(ha.waitFor(kBase + "status", QStringLiteral("Power ON")));
         QCOMPARE(changes(ha, kBase + "power_state"), (QStringList{"off", "warming up", "on"}));
         QCOMPARE(changes(ha, kBase + "status"), (QStringList{"Stand by", "Count down", "Power ON"}));
         QCOMPARE(ha.last(kBase + "power"), u"ON");
