@@ -44,7 +44,8 @@ NetworkLine::NetworkLine(const QString &device, int timeLimitMs, QObject *parent
         }
     });
     nextPass_.setSingleShot(true);
-    nextPass_.setInterval(0);
+    nextPass_.setInterval(kNextPassMs);
+    nextPass_.setTimerType(Qt::PreciseTimer);
     connect(&nextPass_, &QTimer::timeout, this, &NetworkLine::readPass);
 }
 

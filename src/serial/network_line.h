@@ -33,6 +33,11 @@ public:
     // Bytes taken from the socket in one pass of the event loop; the rest
     // waits for the next pass, so the window's own events go on between.
     static constexpr qint64 kReadPerPass = 16 * 1024;
+    // The pause before that next pass. A server that sends more than any
+    // serial line could is read at 16 MB/s at most (a thousand times the
+    // fastest line) rather than as fast as a core can, which it would keep
+    // busy; a projector's replies never leave anything for a next pass.
+    static constexpr int kNextPassMs = 1;
     // How long the COM port option may stay unanswered before data goes
     // out all the same; and how long a server may send nothing but Telnet
     // negotiation before it is given up.
