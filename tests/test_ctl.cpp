@@ -3,6 +3,7 @@
 // readings beside the panel's, exit statuses, waiting, steps, and fifty
 // projectors behind one ser2net in one call.
 
+#include <QJsonArray>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -16,6 +17,7 @@
 #include "logic/reply_decoder.h"
 #include "sim_process.h"
 #include "slow_com_port_server.h"
+#include "telnet_script_server.h"
 
 using namespace mv70;
 using namespace mv70::ctl;
@@ -68,6 +70,7 @@ private slots:
     void silentAndMissingPorts();
     void slowNetworkSerialServer_data();
     void slowNetworkSerialServer();
+    void speedNotTakenIsSaid();
     void waitForThroughACountDown();
     void portTroubleInTheToolsOwnWords();
     void stepsAtTheButtonsRepeatPeriod_data();
@@ -216,6 +219,31 @@ void TestCtl::slowNetworkSerialServer() {
     QCOMPARE(result.value(u"sent").toString(), sent);
     QCOMPARE(result.value(u"reading").toString(), reading);
     QCOMPARE(server.data(), sent.toLatin1());
+}
+
+// A network serial server that refuses the COM port option, or sets its port
+// to another speed than --speed: said on standard error (in JSON, as
+// "notices"), the answer as usual.
+void TestCtl::speedNotTakenIsSaid() {
+    TelnetScriptServer::Script script;
+    script.comPortAnswer = telnetBytes({255, 254, 44});  // DONT COM-PORT-OPTION
+    TelnetScriptServer refusing(script);
+    Outcome run = runHere({u"--port"_qs, refusing.url(), u"status"_qs});
+    QCOMPARE(run.status, int(kAnswered));
+    QCOMPARE(run.out, u"Power ON\n"_qs);
+    QCOMPARE(run.err, QStringLiteral("mv70-ctl: %1: the server refused the COM port option; the speed is the one set "
+                                     "at the server\n")
+                          .arg(refusing.url()));
+
+    script = {};
+    script.confirmSpeed = 9600;
+    TelnetScriptServer otherSpeed(script);
+    run = runHere({u"--json"_qs, u"--port"_qs, otherSpeed.url(), u"status"_qs});
+    QCOMPARE(run.status, int(kAnswered));
+    QCOMPARE(onlyObject(run.out).value(u"notices").toArray(),
+             QJsonArray{QStringLiteral("%1: --speed 19200 asked for, but the server set its port to 9600 bps")
+                            .arg(otherSpeed.url())});
+    QVERIFY(run.err.isEmpty());
 }
 
 // Exit 1 for a projector that does not answer, after the panel's reply

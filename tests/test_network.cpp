@@ -24,6 +24,7 @@
 #include "serial/network_line.h"
 #include "sim_process.h"
 #include "slow_com_port_server.h"
+#include "telnet_script_server.h"
 
 using namespace mv70;
 
@@ -198,6 +199,11 @@ private slots:
     void failedConnectionKeepsWindowResponsive_data();
     void failedConnectionKeepsWindowResponsive();
     void replyWindowWaitsForTheNegotiation();
+    void negotiationFloodIsGivenUp_data();
+    void negotiationFloodIsGivenUp();
+    void muchNegotiationThenData();
+    void speedNotTakenIsSaid_data();
+    void speedNotTakenIsSaid();
 };
 
 void TestNetwork::windowDrivesSimulatorThroughSer2net_data() {
@@ -420,6 +426,122 @@ void TestNetwork::replyWindowWaitsForTheNegotiation() {
     QCOMPARE(p.status.constLast(), u" Power ON"_qs);
     QCOMPARE(server.data(), QByteArray("CR0\r"));
     QVERIFY(p.warnings.isEmpty());
+}
+
+void TestNetwork::negotiationFloodIsGivenUp_data() {
+    QTest::addColumn<QByteArray>("flood");
+    // NOP, WILL/WONT ECHO, DO/DONT SUPPRESS-GO-AHEAD, a line state notice.
+    QTest::newRow("option talk") << bytes({255, 241, 255, 251, 1,   255, 252, 1, 255, 253, 3,
+                                           255, 254, 3,   255, 250, 44,  106, 0, 255, 240})
+                                        .repeated(500);
+    // One subnegotiation that never ends.
+    QTest::newRow("endless subnegotiation") << bytes({255, 250, 44}) + QByteArray(64 * 1024, 'x');
+}
+
+// A server that sends nothing but negotiation is given up after the
+// negotiation limit, as a lost line: said on the STATUS line, and waited
+// for as any lost line (the next attempt is flooded and given up again).
+void TestNetwork::negotiationFloodIsGivenUp() {
+    QFETCH(QByteArray, flood);
+    TelnetScriptServer::Script script;
+    script.flood = flood;
+    TelnetScriptServer server(script);
+    NetPanel p(server.url());
+    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 15000);
+    const QString givenUp = QStringLiteral(" COM1 (%1) disconnected: the server sent nothing but Telnet negotiation "
+                                           "for more than 1 s. Waiting for it to come back...")
+                                .arg(server.url());
+    QCOMPARE(p.form->Label22->text(), givenUp);
+    serial::ReconnectWatch &watch = p.form->MSComm1.reconnectWatch();
+    QVERIFY(watch.isWaiting());
+    QCOMPARE(watch.intervalMs(), 1000);
+    watch.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!p.form->MSComm1.networkLine()->isOpen(), 15000);
+    QVERIFY(watch.isWaiting());
+    QCOMPARE(watch.intervalMs(), 2000);  // tried less often, as any line that fails again
+    QCOMPARE(p.form->Label22->text(), givenUp);
+    QVERIFY2(p.warnings.isEmpty(), qPrintable(p.warnings.join(u'\n')));
+}
+
+// Much option talk, then the projector's bytes: nothing is given up, lost
+// or reordered, and the window works as usual.
+void TestNetwork::muchNegotiationThenData() {
+    QByteArray talk = bytes({255, 251, 3, 255, 252, 3, 255, 241}).repeated(20000);  // 160 KB
+    QByteArray data;
+    QByteArray expected;
+    for (int i = 0; i < 40000; ++i) {  // 0xFF doubled, amid line state notices
+        data += bytes({32 + i % 200, 255, 255, 255, 250, 44, 106, 0, 255, 240, 32 + i / 200});
+        expected += bytes({32 + i % 200, 255, 32 + i / 200});
+    }
+
+    // The line under the window, then the window itself.
+    TelnetScriptServer::Script script;
+    script.first = talk + data;
+    TelnetScriptServer lineServer(script);
+    const std::unique_ptr<serial::Line> line = serial::makeLine(lineServer.url());
+    QVERIFY(!line->open(serial::LineSettings{}));
+    QByteArray received;
+    QObject::connect(line.get(), &serial::Line::dataReady, [&] { received += line->readAll(); });
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), expected.size(), 10000);
+    QVERIFY(received == expected);
+    QVERIFY(line->isUp());
+
+    script.first = talk;
+    TelnetScriptServer server(script);
+    NetPanel p(server.url());
+    QVERIFY(p.connected());
+    QTest::keyClick(p.form.get(), Qt::Key_J, Qt::ControlModifier);
+    QCOMPARE(p.ask("Command44"), QStringLiteral(" Power ON"));
+    QVERIFY(p.form->MSComm1.networkLine()->isConnected());
+    QVERIFY2(p.warnings.isEmpty(), qPrintable(p.warnings.join(u'\n')));
+}
+
+void TestNetwork::speedNotTakenIsSaid_data() {
+    QTest::addColumn<QByteArray>("comPortAnswer");
+    QTest::addColumn<int>("confirmSpeed");
+    QTest::addColumn<QString>("notice");  // after the port's name; empty: none
+    const QString refused = QStringLiteral(
+        "the network serial server refused the COM port option, so it carries no line settings; the speed is the "
+        "one set at the server");
+    QTest::newRow("DONT COM-PORT") << bytes({255, 254, 44}) << 0 << refused;
+    QTest::newRow("WONT COM-PORT") << bytes({255, 252, 44}) << 0 << refused;
+    QTest::newRow("9600 confirmed for 19200")
+        << bytes({255, 253, 44}) << 9600
+        << QStringLiteral("19200 bps was chosen, but the network serial server set its port to 9600 bps");
+    QTest::newRow("speed confirmed") << bytes({255, 253, 44}) << 0 << QString();
+}
+
+// What the server did to the speed chosen is said once on the STATUS line,
+// even when the connection is made again.
+void TestNetwork::speedNotTakenIsSaid() {
+    QFETCH(QByteArray, comPortAnswer);
+    QFETCH(int, confirmSpeed);
+    QFETCH(QString, notice);
+    TelnetScriptServer::Script script;
+    script.comPortAnswer = comPortAnswer;
+    script.confirmSpeed = confirmSpeed;
+    TelnetScriptServer server(script);
+    NetPanel p(server.url());
+    QSignalSpy notices(&p.form->MSComm1, &serial::MSComm::settingsNotCarried);
+    QVERIFY(p.connected());
+    if (!notice.isEmpty())
+        QTRY_COMPARE_WITH_TIMEOUT(p.form->Label22->text(), QStringLiteral(" COM1 (%1): %2").arg(server.url(), notice),
+                                  5000);
+    QTest::keyClick(p.form.get(), Qt::Key_J, Qt::ControlModifier);
+    QCOMPARE(p.ask("Command44"), QStringLiteral(" Power ON"));  // the speed's confirmation came before it
+    QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
+    QCOMPARE(server.speedsAsked(), comPortAnswer == bytes({255, 253, 44}) ? QList<qint32>{19200} : QList<qint32>{});
+
+    // Connected again: the same is not said again.
+    QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
+    QTest::mouseClick(p.control("Option1"), Qt::LeftButton);  // COM1 chosen again: reopened
+    QVERIFY(p.connected());
+    QCOMPARE(p.ask("Command44"), QStringLiteral(" Power ON"));
+    QCOMPARE(server.connections(), 2);
+    QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
+    QVERIFY2(p.warnings.isEmpty(), qPrintable(p.warnings.join(u'\n')));
 }
 
 QTEST_MAIN(TestNetwork)

@@ -58,9 +58,8 @@ public:
                 [this](const serial::LineFailure &failure) { lineGone(serial::logText(failure), true); });
         connect(&comm_, &serial::MSComm::lineStillAway, this,
                 [this](const serial::LineFailure &failure) { emit q_->lineReport(serial::logText(failure)); });
-        connect(&comm_, &serial::MSComm::settingsNotCarried, this, [this] {
-            emit q_->lineReport(
-                QStringLiteral("%1: raw TCP carries no line settings; the speed is the server's").arg(config_.device));
+        connect(&comm_, &serial::MSComm::settingsNotCarried, this, [this](const serial::SettingsNotice &notice) {
+            emit q_->lineReport(serial::logText(config_.device, notice));
         });
         connect(&comm_, &serial::MSComm::lineRestored, this, [this] {
             emit q_->lineReport(QStringLiteral("%1 is back").arg(config_.device));

@@ -45,6 +45,9 @@ PortExchange::PortExchange(const QString &port, const Options &options, Exchange
     connect(&comm_, &serial::MSComm::lineLost, this, &PortExchange::fail);
     // A network port connects after the opening has returned.
     connect(&comm_, &serial::MSComm::openFailed, this, &PortExchange::fail);
+    connect(&comm_, &serial::MSComm::settingsNotCarried, this, [this](const serial::SettingsNotice &notice) {
+        result_.notices << describeSettingsNotice(result_.port, notice);
+    });
 }
 
 void PortExchange::start() {

@@ -32,7 +32,8 @@ struct PortResult {
     QString reading;   // the answer printed: the STATUS line's text trimmed, "acknowledged", or the trace
     qint64 ms = 0;     // from the start of this port's part to its end
     int status = kNoReply;
-    QString error;  // why, when status is not kAnswered
+    QString error;        // why, when status is not kAnswered
+    QStringList notices;  // what the line said about its speed
 };
 
 class PortExchange : public QObject {

@@ -102,4 +102,25 @@ QString describeFailure(const LineFailure &failure) {
     return serial::logText(failure);
 }
 
+QString describeSettingsNotice(const QString &device, const serial::SettingsNotice &notice) {
+    using Kind = serial::SettingsNotice::Kind;
+    switch (notice.kind) {
+    case Kind::NotCarried:
+        break;
+    case Kind::OptionRefused:
+        return QStringLiteral("%1: the server refused the COM port option; the speed is the one set at the server")
+            .arg(device);
+    case Kind::OptionUnanswered:
+        return QStringLiteral("%1: the server did not answer the COM port option; the speed is the one set at the "
+                              "server")
+            .arg(device);
+    case Kind::OtherSpeed:
+        return QStringLiteral("%1: --speed %2 asked for, but the server set its port to %3 bps")
+            .arg(device)
+            .arg(notice.asked)
+            .arg(notice.confirmed);
+    }
+    return QStringLiteral("%1: raw TCP carries no line settings; the speed is the one set at the server").arg(device);
+}
+
 }  // namespace mv70::ctl

@@ -6,10 +6,14 @@
 
 #include <QString>
 
+#include "serial/line.h"
 #include "serial/line_failure.h"
 
 namespace mv70::ctl {
 
 QString describeFailure(const serial::LineFailure &failure);
+
+// The speed asked for did not take effect at `device` (a network port).
+QString describeSettingsNotice(const QString &device, const serial::SettingsNotice &notice);
 
 }  // namespace mv70::ctl

@@ -2,6 +2,7 @@
 #include "ctl/run.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -25,6 +26,8 @@ QByteArray toJson(const PortResult &result) {
     };
     if (!result.error.isEmpty())
         object.insert(QStringLiteral("error"), result.error);
+    if (!result.notices.isEmpty())
+        object.insert(QStringLiteral("notices"), QJsonArray::fromStringList(result.notices));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -63,6 +66,9 @@ int run(const Options &options, QTextStream &out, QTextStream &err) {
         const PortResult &result = exchange->result();
         worst = std::max(worst, result.status);
         const QString prefix = several ? result.port + QStringLiteral(": ") : QString();
+        if (!options.json)
+            for (const QString &notice : result.notices)
+                err << "mv70-ctl: " << notice << '\n';
         if (options.json)
             out << toJson(result) << '\n';
         else if (result.status == kAnswered)

@@ -164,6 +164,10 @@ void TelnetReader::negotiate(std::uint8_t verb, std::uint8_t option, QByteArray 
     if (state == State::Yes)
         answer(answers, no, option);
     state = State::No;
+    // A server that answers our offer of the COM port option with WONT
+    // rather than DONT refuses it all the same: nothing more to wait for.
+    if (option == kComPort && verb == kWont && us_[kComPort] == State::WantYes)
+        us_[kComPort] = State::No;
 }
 
 void TelnetReader::endSubnegotiation() {
@@ -175,6 +179,7 @@ void TelnetReader::endSubnegotiation() {
     if (code == kServerOffset + kSetBaudRate && size == 4) {
         const quint32 baud = quint32{value[0]} << 24 | quint32{value[1]} << 16 | quint32{value[2]} << 8 | value[3];
         confirmed_.baudRate = baud <= 0x7FFFFFFF ? static_cast<qint32>(baud) : 0;
+        ++confirmed_.baudReplies;
     } else if (size == 1) {
         switch (code) {
         case kServerOffset + kSetDataSize:

@@ -41,9 +41,10 @@ public:
     struct Confirmed {
         qint32 baudRate = 0;
         int dataSize = 0;
-        int parity = 0;    // 1 none, 2 odd, 3 even, 4 mark, 5 space
-        int stopSize = 0;  // 1 one, 2 two, 3 one and a half
-        int control = 0;   // 1 no flow control
+        int parity = 0;           // 1 none, 2 odd, 3 even, 4 mark, 5 space
+        int stopSize = 0;         // 1 one, 2 two, 3 one and a half
+        int control = 0;          // 1 no flow control
+        quint32 baudReplies = 0;  // speed confirmations so far (wraps)
     };
 
     explicit TelnetReader(Mode mode = Mode::Raw) : mode_(mode) {}

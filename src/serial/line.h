@@ -19,6 +19,27 @@
 
 namespace mv70::serial {
 
+// What a line found out about the speed it was asked to run at: the
+// settings did not reach the port, or the port runs at another speed. Each
+// program words it for its own user; settingsText() is a log's wording.
+struct SettingsNotice {
+    enum class Kind {
+        NotCarried,        // raw TCP: the line carries bytes only
+        OptionRefused,     // the server refused the COM port option
+        OptionUnanswered,  // the server never answered the COM port option
+        OtherSpeed,        // the server set its port to `confirmed`, not `asked`
+    };
+    Kind kind = Kind::NotCarried;
+    qint32 asked = 0;      // bits per second asked for
+    qint32 confirmed = 0;  // OtherSpeed: bits per second the server confirmed
+
+    bool operator==(const SettingsNotice &) const = default;
+};
+
+// The notice in one line, for a log: "tcp://host:4001: raw TCP carries no
+// line settings; the speed is the server's".
+QString logText(const QString &device, const SettingsNotice &notice);
+
 class Line : public QObject {
     Q_OBJECT
 
@@ -68,6 +89,9 @@ signals:
     void failed(const mv70::serial::LineFailure &failure);
     // The open line went away and has been closed. Raised once per loss.
     void lost(const mv70::serial::LineFailure &failure);
+    // The settings did not take effect as asked (a network line learns it
+    // from the server after the connection is made).
+    void settingsNotice(const mv70::serial::SettingsNotice &notice);
 
 private:
     QString device_;
@@ -83,3 +107,5 @@ struct LineOptions {
 std::unique_ptr<Line> makeLine(const QString &device, const LineOptions &options = {}, QObject *parent = nullptr);
 
 }  // namespace mv70::serial
+
+Q_DECLARE_METATYPE(mv70::serial::SettingsNotice)

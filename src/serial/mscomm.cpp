@@ -68,10 +68,8 @@ CommOutcome MSComm::setSettings(const QString &settings) {
     settings_ = settings;
     // Raw TCP carries bytes only: the speed is whatever the server's port
     // is set to. Said once, when a speed is chosen for such a port.
-    if (PortOpen() && !line_->carriesSettings() && settingsNoticeGiven_ != device()) {
-        settingsNoticeGiven_ = device();
-        emit settingsNotCarried();
-    }
+    if (PortOpen() && !line_->carriesSettings())
+        onSettingsNotice({SettingsNotice::Kind::NotCarried, 0, 0});
     return {};
 }
 
@@ -109,6 +107,20 @@ void MSComm::attach(std::unique_ptr<Line> line) {
     connect(line_.get(), &Line::connected, this, &MSComm::onConnected);
     connect(line_.get(), &Line::failed, this, &MSComm::onFailed);
     connect(line_.get(), &Line::lost, this, &MSComm::onLost);
+    connect(line_.get(), &Line::settingsNotice, this, &MSComm::onSettingsNotice);
+}
+
+void MSComm::onSettingsNotice(const SettingsNotice &notice) {
+    // Each connection made again tells the same: said once.
+    const QString key = QStringLiteral("%1 %2 %3 %4")
+                            .arg(device())
+                            .arg(int(notice.kind))
+                            .arg(notice.kind == SettingsNotice::Kind::NotCarried ? 0 : notice.asked)
+                            .arg(notice.confirmed);
+    if (quietAttempt_ || key == settingsNoticeGiven_)
+        return;
+    settingsNoticeGiven_ = key;
+    emit settingsNotCarried(notice);
 }
 
 CommOutcome MSComm::openLine() {

@@ -147,9 +147,10 @@ signals:
     // program took it first, say); tried again at each interval. Raised once
     // per cause, with the cause's facts looked up.
     void lineStillAway(const mv70::serial::LineFailure &failure);
-    // A speed was chosen for a port that cannot carry it (raw TCP). Raised
-    // once per device.
-    void settingsNotCarried();
+    // The speed did not take effect as asked: chosen for a port that cannot
+    // carry it (raw TCP), refused by the network serial server, or set by
+    // it to another. Raised once per device and notice.
+    void settingsNotCarried(const mv70::serial::SettingsNotice &notice);
 
 private:
     CommOutcome lineOutcome(const LineFailure &failure) const;
@@ -158,6 +159,7 @@ private:
     void onConnected();
     void onFailed(const LineFailure &failure);
     void onLost(const LineFailure &failure);
+    void onSettingsNotice(const SettingsNotice &notice);
     bool reopenLostLine();
     void stopWaiting();
 
@@ -165,7 +167,7 @@ private:
     LineOptions options_;
     Wording wording_;
     bool quietAttempt_ = false;    // a reopening that reports nothing until it succeeds
-    QString settingsNoticeGiven_;  // the device last told about
+    QString settingsNoticeGiven_;  // the device and notice last told about
     int commPort_ = 1;
     QString device_;
     QString settings_ = QStringLiteral("9600,N,8,1");

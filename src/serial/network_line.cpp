@@ -32,11 +32,21 @@ NetworkLine::NetworkLine(const QString &device, int timeLimitMs, QObject *parent
         malformed_ = std::get<QString>(parsed);
     timeLimit_.setSingleShot(true);
     connect(&timeLimit_, &QTimer::timeout, this, [this] {
-        if (state_ == State::Connecting)
+        if (state_ == State::Connecting) {
             finish(false, QStringLiteral("timed out"));
-        else if (state_ == State::Negotiating)
-            becomeReady();  // the server never answered the COM port option: carry on without it
+        } else if (state_ == State::Negotiating) {
+            // The server never answered the COM port option: carry on without it.
+            const qint32 asked = settings_ ? settings_->baudRate : 0;
+            const quint64 attempt = attempt_;
+            becomeReady();
+            if (attempt == attempt_ && state_ == State::Connected)
+                emit settingsNotice({SettingsNotice::Kind::OptionUnanswered, asked, 0});
+        }
     });
+    nextPass_.setSingleShot(true);
+    nextPass_.setInterval(kNextPassMs);
+    nextPass_.setTimerType(Qt::PreciseTimer);
+    connect(&nextPass_, &QTimer::timeout, this, &NetworkLine::readPass);
 }
 
 NetworkLine::~NetworkLine() { close(); }
@@ -55,6 +65,10 @@ std::optional<LineFailure> NetworkLine::open(const LineSettings &settings) {
         return failure(LineFailure::Cause::BadAddress, malformed_);
     reader_ = TelnetReader(address_.mode);
     settings_ = settings;
+    askedSpeeds_.clear();
+    baudReplies_ = 0;
+    negotiationRun_.invalidate();
+    negotiationBytes_ = 0;
     state_ = State::Connecting;
     socket_ = new QTcpSocket(this);
     socket_->setReadBufferSize(kReadChunk);
@@ -79,6 +93,7 @@ void NetworkLine::close() {
     ++attempt_;
     state_ = State::Closed;
     timeLimit_.stop();
+    nextPass_.stop();
     pending_.clear();
     pendingWrites_ = 0;
     received_.clear();
@@ -115,7 +130,7 @@ void NetworkLine::becomeReady() {
     timeLimit_.stop();
     const quint64 attempt = attempt_;
     if (settings_ && reader_.comPortAgreed())
-        send(reader_.encodeSettings(*std::exchange(settings_, std::nullopt)));
+        sendSettings();
     const int writes = std::exchange(pendingWrites_, 0);
     if (!pending_.isEmpty())
         send(reader_.encodeData(std::exchange(pending_, {})));
@@ -133,7 +148,7 @@ std::optional<LineFailure> NetworkLine::applySettings(const LineSettings &settin
         return std::nullopt;
     settings_ = settings;
     if (state_ == State::Connected && reader_.comPortAgreed())
-        send(reader_.encodeSettings(*std::exchange(settings_, std::nullopt)));
+        sendSettings();
     return std::nullopt;
 }
 
@@ -169,31 +184,119 @@ void NetworkLine::send(const QByteArray &bytes) {
         socket_->flush();  // to the kernel now rather than on the next loop pass
 }
 
+void NetworkLine::sendSettings() {
+    const LineSettings settings = *std::exchange(settings_, std::nullopt);
+    // Each is confirmed in turn; a server that confirms nothing leaves a
+    // few behind, no more.
+    constexpr qsizetype kMaxAsked = 8;
+    if (askedSpeeds_.size() >= kMaxAsked)
+        askedSpeeds_.removeFirst();
+    askedSpeeds_.append(settings.baudRate);
+    send(reader_.encodeSettings(settings));
+}
+
 void NetworkLine::onReadyRead() {
+    // With a pass already due, that pass reads what came: in order.
+    if (!nextPass_.isActive())
+        readPass();
+}
+
+bool NetworkLine::floodedWithNegotiation(qint64 read, bool hadData) {
+    if (reader_.mode() == TelnetReader::Mode::Raw || read == 0)
+        return false;
+    if (hadData) {
+        negotiationRun_.invalidate();
+        return false;
+    }
+    // A server quiet for a while starts a new run: an occasional notice
+    // between long silences is no flood.
+    if (!negotiationRun_.isValid() || lastNegotiation_.elapsed() > kNegotiationLimitMs) {
+        negotiationRun_.start();
+        negotiationBytes_ = 0;
+    }
+    lastNegotiation_.start();
+    negotiationBytes_ += read;
+    return negotiationRun_.elapsed() > kNegotiationLimitMs && negotiationBytes_ > kNegotiationFloodBytes;
+}
+
+void NetworkLine::checkConfirmedSpeed() {
+    const TelnetReader::Confirmed &confirmed = reader_.confirmed();
+    if (confirmed.baudReplies == baudReplies_)
+        return;
+    // The confirmations that came answer the oldest speeds asked for; one
+    // that nobody asked for is the server's business.
+    const quint32 replies = confirmed.baudReplies - baudReplies_;
+    baudReplies_ = confirmed.baudReplies;
+    qint32 asked = 0;
+    for (quint32 i = 0; i < replies && !askedSpeeds_.isEmpty(); ++i)
+        asked = askedSpeeds_.takeFirst();
+    if (asked != 0 && confirmed.baudRate != 0 && confirmed.baudRate != asked)
+        emit settingsNotice({SettingsNotice::Kind::OtherSpeed, asked, confirmed.baudRate});
+}
+
+// One pass: at most kReadPerPass bytes, and another pass right after the
+// window's own events while more is waiting.
+void NetworkLine::readPass() {
     if (!socket_)
         return;
+    const quint64 attempt = attempt_;
+    const QByteArray bytes = socket_->read(kReadPerPass);
     QByteArray data;
     QByteArray answers;
-    reader_.feed(socket_->read(kReadChunk), data, answers);
+    reader_.feed(bytes, data, answers);
     send(answers);
-    if (state_ == State::Negotiating && reader_.comPortSettled())
-        becomeReady();
-    else if (state_ == State::Connected && settings_ && reader_.comPortAgreed())
-        send(reader_.encodeSettings(*std::exchange(settings_, std::nullopt)));
-    if (state_ == State::Closed || data.isEmpty())
+    if (attempt != attempt_ || state_ == State::Closed)
+        return;  // the answers found the connection reset
+    if (floodedWithNegotiation(bytes.size(), !data.isEmpty())) {
+        finish(state_ == State::Connected,
+               QStringLiteral("the server sent nothing but Telnet negotiation for more than %1 s")
+                   .arg(kNegotiationLimitMs / 1000.0));
         return;
-    received_ += data;
-    emit dataReady();
+    }
+    if (state_ == State::Negotiating && reader_.comPortSettled()) {
+        const bool refused = !reader_.comPortAgreed();
+        const qint32 asked = settings_ ? settings_->baudRate : 0;
+        becomeReady();
+        if (refused && attempt == attempt_ && state_ == State::Connected)
+            emit settingsNotice({SettingsNotice::Kind::OptionRefused, asked, 0});
+    } else if (state_ == State::Connected && settings_ && reader_.comPortAgreed()) {
+        sendSettings();
+    }
+    if (attempt != attempt_ || state_ == State::Closed)
+        return;
+    checkConfirmedSpeed();
+    if (attempt != attempt_ || state_ == State::Closed)
+        return;
+    if (!data.isEmpty()) {
+        received_ += data;
+        emit dataReady();
+    }
+    if (attempt == attempt_ && socket_ && socket_->bytesAvailable() > 0)
+        nextPass_.start();
+}
+
+void NetworkLine::readRest() {
+    // What the server sent before it went is the projector's all the same.
+    const quint64 attempt = attempt_;
+    while (attempt == attempt_ && socket_ && socket_->bytesAvailable() > 0)
+        readPass();
 }
 
 void NetworkLine::onError(QAbstractSocket::SocketError error) {
     if (state_ == State::Closed)
         return;
+    const quint64 attempt = attempt_;
+    readRest();
+    if (attempt != attempt_ || state_ == State::Closed)
+        return;
     finish(state_ == State::Connected, causeOf(error, socket_->errorString()));
 }
 
 void NetworkLine::onDisconnected() {
+    const quint64 attempt = attempt_;
     if (state_ != State::Closed)
+        readRest();
+    if (attempt == attempt_ && state_ != State::Closed)
         finish(state_ == State::Connected, QStringLiteral("the server closed the connection"));
 }
 

@@ -7,6 +7,8 @@
 // made waits, in order, until the server can take it.
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -25,12 +27,24 @@ class NetworkLine : public Line {
 public:
     // Bytes kept for a connection not yet made; more is refused.
     static constexpr qsizetype kMaxPending = 64 * 1024;
-    // Bytes read from the socket at once: the socket's buffer is no larger,
-    // so a server that never stops sending is held back by TCP itself.
+    // Bytes the socket holds for us: a server that never stops sending is
+    // held back by TCP itself.
     static constexpr qint64 kReadChunk = 64 * 1024;
+    // Bytes taken from the socket in one pass of the event loop; the rest
+    // waits for the next pass, so the window's own events go on between.
+    static constexpr qint64 kReadPerPass = 16 * 1024;
+    // The pause before that next pass. A server that sends more than any
+    // serial line could is read at 16 MB/s at most (a thousand times the
+    // fastest line) rather than as fast as a core can, which it would keep
+    // busy; a projector's replies never leave anything for a next pass.
+    static constexpr int kNextPassMs = 1;
     // How long the COM port option may stay unanswered before data goes
-    // out all the same.
+    // out all the same; and how long a server may send nothing but Telnet
+    // negotiation before it is given up.
     static constexpr int kNegotiationLimitMs = 1000;
+    // Negotiation bytes without data that count as a flood (with the time
+    // limit): far more than any server's own option talk.
+    static constexpr qint64 kNegotiationFloodBytes = 4096;
 
     // `device` is rfc2217://HOST:PORT or tcp://HOST:PORT.
     explicit NetworkLine(const QString &device, int timeLimitMs = 5000, QObject *parent = nullptr);
@@ -65,6 +79,11 @@ private:
 
     void onConnected();
     void onReadyRead();
+    void readPass();
+    void readRest();
+    bool floodedWithNegotiation(qint64 read, bool hadData);
+    void sendSettings();
+    void checkConfirmedSpeed();
     void onError(QAbstractSocket::SocketError error);
     void onDisconnected();
     void becomeReady();
@@ -74,6 +93,7 @@ private:
 
     QTcpSocket *socket_ = nullptr;
     QTimer timeLimit_;
+    QTimer nextPass_;  // what is left in the socket, read on the next pass
     NetworkAddress address_;
     TelnetReader reader_;
     std::optional<LineSettings> settings_;  // waiting for the COM port option
@@ -84,6 +104,15 @@ private:
     QString malformed_;  // what is wrong with the address, if anything
     State state_ = State::Closed;
     quint64 attempt_ = 0;  // the connection being made; older ones are void
+    // A run of reads that brought negotiation and no data: since when, how
+    // many bytes, and when the last of them came.
+    QElapsedTimer negotiationRun_;
+    QElapsedTimer lastNegotiation_;
+    qint64 negotiationBytes_ = 0;
+    // The speeds sent to the server, oldest first, each waiting for its
+    // confirmation; and the confirmations counted so far.
+    QList<qint32> askedSpeeds_;
+    quint32 baudReplies_ = 0;
 };
 
 }  // namespace mv70::serial

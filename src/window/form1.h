@@ -109,7 +109,7 @@ public:
     void MSComm1_OpenFailed(const serial::LineFailure &failure);
     void MSComm1_LineRestored();
     void MSComm1_LineStillAway(const serial::LineFailure &failure);
-    void MSComm1_SettingsNotCarried();
+    void MSComm1_SettingsNotCarried(const serial::SettingsNotice &notice);
 
     // ---- The window -------------------------------------------------------
     void Form_Load();

@@ -103,8 +103,8 @@ void Form1::MSComm1_LineStillAway(const serial::LineFailure &failure) {
     reportFailure(window::describeStillAway(MSComm1.CommPort(), failure, MSComm1.reconnectWatch().intervalMs()));
 }
 
-void Form1::MSComm1_SettingsNotCarried() {
-    reportFailure(window::describeSettingsNotCarried(MSComm1.CommPort(), MSComm1.device()));
+void Form1::MSComm1_SettingsNotCarried(const serial::SettingsNotice &notice) {
+    reportFailure(window::describeSettingsNotCarried(MSComm1.CommPort(), MSComm1.device(), notice));
 }
 
 }  // namespace mv70

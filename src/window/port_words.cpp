@@ -155,7 +155,25 @@ QString describeRestored(int port, const QString &device) {
     return QStringLiteral("%1 is back").arg(portLabel(port, device));
 }
 
-QString describeSettingsNotCarried(int port, const QString &device) {
+QString describeSettingsNotCarried(int port, const QString &device, const serial::SettingsNotice &notice) {
+    using Kind = serial::SettingsNotice::Kind;
+    switch (notice.kind) {
+    case Kind::NotCarried:
+        break;
+    case Kind::OptionRefused:
+        return QStringLiteral("%1: the network serial server refused the COM port option, so it carries no line "
+                              "settings; the speed is the one set at the server")
+            .arg(portLabel(port, device));
+    case Kind::OptionUnanswered:
+        return QStringLiteral("%1: the network serial server did not answer the COM port option, so it carries no "
+                              "line settings; the speed is the one set at the server")
+            .arg(portLabel(port, device));
+    case Kind::OtherSpeed:
+        return QStringLiteral("%1: %2 bps was chosen, but the network serial server set its port to %3 bps")
+            .arg(portLabel(port, device))
+            .arg(notice.asked)
+            .arg(notice.confirmed);
+    }
     return QStringLiteral("%1: raw TCP carries no line settings; the speed is the one set at the network serial server")
         .arg(portLabel(port, device));
 }

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include "serial/line.h"
 #include "serial/line_failure.h"
 
 namespace mv70::window {
@@ -20,6 +21,7 @@ QString describeStillAway(int port, const serial::LineFailure &failure, int inte
 
 QString describeRestored(int port, const QString &device);
 
-QString describeSettingsNotCarried(int port, const QString &device);
+// The speed chosen did not take effect as asked.
+QString describeSettingsNotCarried(int port, const QString &device, const serial::SettingsNotice &notice);
 
 }  // namespace mv70::window
