@@ -53,6 +53,8 @@ public:
                              int signo = 0;
                              while (::read(endPipe[0], &byte, 1) > 0)
                                  signo = signo ? signo : byte;
+                             if (signo == 0)
+                                 return;
                              notifier_->setEnabled(false);  // the first signal ends the run
                              ended(signo);
                          });
