@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-ctl against the simulated projector: the bytes of every action, the
 // readings beside the panel's, exit statuses, waiting, steps, and fifty
-// projectors behind one ser2net in one call.
+// projectors behind one ser2net in one call; replies cut short, the end by
+// a signal, and port errors that come with hostile text.
 
 #include <QJsonArray>
 #include <QTcpServer>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "logic/command_table.h"
 #include "logic/exchange.h"
 #include "logic/reply_decoder.h"
+#include "pty_peer.h"
 #include "sim_process.h"
 #include "slow_com_port_server.h"
 #include "telnet_script_server.h"
@@ -50,6 +53,11 @@ Outcome runProgram(const QStringList &arguments, int timeoutMs = 60000) {
             QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
+// Where serial programs, this one's library among them, put a device's lock.
+QString lockFileOf(const QString &device) {
+    return QStringLiteral("/run/lock/LCK..") + device.mid(5).replace(u'/', u'_');
+}
+
 QJsonObject onlyObject(const QString &out) {
     const QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
     return lines.size() == 1 ? QJsonDocument::fromJson(lines.front().toUtf8()).object() : QJsonObject();
@@ -76,6 +84,12 @@ private slots:
     void stepsAtTheButtonsRepeatPeriod_data();
     void stepsAtTheButtonsRepeatPeriod();
     void fiftyProjectorsAtOnce();
+    void replyCutShortIsNoAnswer_data();
+    void replyCutShortIsNoAnswer();
+    void endsOnSignalsWithPortAndLogClosed_data();
+    void endsOnSignalsWithPortAndLogClosed();
+    void portErrorsInPlainText_data();
+    void portErrorsInPlainText();
     void cleanupTestCase() { sim_.reset(); }
 
 private:
@@ -171,6 +185,8 @@ void TestCtl::usageErrors_data() {
     QTest::newRow("steps of a one-shot") << QStringList{u"power"_qs, u"on"_qs, u"--steps"_qs, u"2"_qs} << QString();
     QTest::newRow("steps out of range") << QStringList{u"volume"_qs, u"up"_qs, u"--steps"_qs, u"0"_qs} << QString();
     QTest::newRow("speed") << QStringList{u"--speed"_qs, u"4800"_qs, u"status"_qs} << QString();
+    QTest::newRow("timeout 0") << QStringList{u"status"_qs, u"--wait-for"_qs, u"Power ON"_qs, u"--timeout"_qs, u"0"_qs}
+                               << u"above 0, at most 86400"_qs;
     QTest::newRow("timeout without wait") << QStringList{u"status"_qs, u"--timeout"_qs, u"5"_qs} << QString();
     QTest::newRow("option without value") << QStringList{u"status"_qs, u"--port"_qs} << QString();
     QTest::newRow("unknown option") << QStringList{u"--colour"_qs, u"status"_qs} << QString();
@@ -451,6 +467,152 @@ void TestCtl::fiftyProjectorsAtOnce() {
         QCOMPARE(result.value(u"reading").toString(), u"Count down"_qs);
         QTRY_COMPARE(sims[std::size_t(i)]->received("C00"), 1);  // each its own command
     }
+}
+
+// A projector that sends its reply slowly (or stops halfway) has sent part
+// of it when the reply window ends: a part is no reading, unless it already
+// holds the whole code of a tabled reading.
+void TestCtl::replyCutShortIsNoAnswer_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QByteArray>("reply");  // all that ever comes
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("status, first byte") << u"status"_qs << QByteArray("8") << int(kNoReply)
+                                        << u"no complete reply within 500 ms; received: 8"_qs;
+    QTest::newRow("status, code without CR") << u"status"_qs << QByteArray("80") << int(kAnswered) << u"Stand by"_qs;
+    QTest::newRow("lamp time, first digits")
+        << u"lamp-time"_qs << QByteArray("12") << int(kNoReply) << u"no complete reply"_qs;
+    QTest::newRow("lamp time, whole") << u"lamp-time"_qs << QByteArray("1234\r") << int(kAnswered)
+                                      << u"1 2 3 4 CR  Hour Use"_qs;
+}
+
+void TestCtl::replyCutShortIsNoAnswer() {
+    QFETCH(QString, action);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    PtyPeer projector;
+    QProcess ctl;
+    ctl.start(QStringLiteral(MV70_CTL_PROGRAM), {u"--port"_qs, projector.path(), action});
+    QVERIFY(projector.readUntil("\r", 10000).endsWith('\r'));
+    projector.write(reply);
+    QVERIFY(ctl.waitForFinished(20000));
+    const QString out = QString::fromLocal8Bit(ctl.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(ctl.readAllStandardError());
+    QCOMPARE(ctl.exitCode(), status);
+    if (status == kAnswered) {
+        QCOMPARE(out, said + u'\n');
+    } else {
+        QVERIFY2(out.isEmpty(), qPrintable(out));
+        QVERIFY2(err.contains(said), qPrintable(err));
+    }
+}
+
+// Ended by SIGTERM, SIGINT or SIGHUP while waiting for a reading: the port
+// is closed (its lock file gone), every exchange so far is in the log, and
+// the exit status is the shell's for that signal. A signal ignored when the
+// tool starts stays ignored.
+void TestCtl::endsOnSignalsWithPortAndLogClosed_data() {
+    QTest::addColumn<int>("signo");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestCtl::endsOnSignalsWithPortAndLogClosed() {
+    QFETCH(int, signo);
+    PtyPeer projector;
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(u"exchanges.log"_qs);
+    QProcess ctl;
+    ctl.start(QStringLiteral(MV70_CTL_PROGRAM), {u"--port"_qs, projector.path(), u"--log"_qs, logPath, u"status"_qs,
+                                                 u"--wait-for"_qs, u"Power ON"_qs, u"--timeout"_qs, u"600"_qs});
+    QCOMPARE(projector.readUntil("CR0\r", 10000), QByteArray("CR0\r"));
+    projector.write("80\r");
+    // The next poll: the reply before it has been read; the signal comes
+    // right after the poll's line has gone to the log.
+    QCOMPARE(projector.readUntil("CR0\r", 10000), QByteArray("CR0\r"));
+    QVERIFY(QFileInfo::exists(lockFileOf(projector.path())));
+    QVERIFY(::kill(pid_t(ctl.processId()), signo) == 0);
+    QVERIFY(ctl.waitForFinished(20000));
+    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(ctl.exitCode(), 128 + signo);
+    QVERIFY(!QFileInfo::exists(lockFileOf(projector.path())));
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    QCOMPARE(lines.size(), 4);  // TX, RX, TX and the end of the last line
+    QVERIFY2(lines[0].contains("\tTX\t") && lines[1].contains("Stand by") && lines[2].contains("\tTX\t"),
+             log.fileName().toLocal8Bit());
+    QVERIFY(lines[3].isEmpty());
+
+    // Ignored at start (nohup): the signal does nothing.
+    QProcess ignoring;
+    ignoring.setChildProcessModifier([signo] { ::signal(signo, SIG_IGN); });
+    ignoring.start(QStringLiteral(MV70_CTL_PROGRAM),
+                   {u"--port"_qs, projector.path(), u"status"_qs, u"--wait-for"_qs, u"Power ON"_qs});
+    QCOMPARE(projector.readUntil("CR0\r", 10000), QByteArray("CR0\r"));
+    QVERIFY(::kill(pid_t(ignoring.processId()), signo) == 0);
+    projector.write("00\r");
+    QVERIFY(ignoring.waitForFinished(20000));
+    QCOMPARE(ignoring.exitCode(), int(kAnswered));
+    QCOMPARE(ignoring.readAllStandardOutput(), QByteArray("Power ON\n"));
+}
+
+// What the tool says of a port it cannot use is plain text on a terminal:
+// a device that is no serial port is said to be none (not "in use" by
+// every process that has /dev/null open), and a program name from a lock
+// file, which any user may write, has its control characters shown.
+enum class PortTrouble { DevNull, LinkToDevNull, LockNamingEscapes };
+Q_DECLARE_METATYPE(PortTrouble)
+
+void TestCtl::portErrorsInPlainText_data() {
+    QTest::addColumn<PortTrouble>("trouble");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("/dev/null") << PortTrouble::DevNull << u"/dev/null is not a serial port"_qs;
+    QTest::newRow("a link to /dev/null") << PortTrouble::LinkToDevNull << u"(/dev/null) is not a serial port"_qs;
+    QTest::newRow("a lock naming escapes")
+        << PortTrouble::LockNamingEscapes << u"is in use by another program: \\x1b]0;pwned\\x07\\x1b[2J (process "_qs;
+}
+
+void TestCtl::portErrorsInPlainText() {
+    QFETCH(PortTrouble, trouble);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    PtyPeer line;
+    QString port = u"/dev/null"_qs;
+    QProcess holder;
+    if (trouble == PortTrouble::LinkToDevNull) {
+        port = dir.filePath(u"ttyUSB0"_qs);
+        QVERIFY(QFile::link(u"/dev/null"_qs, port));
+    } else if (trouble == PortTrouble::LockNamingEscapes) {
+        port = line.path();
+        // A process whose name sets the terminal's title and clears it.
+        holder.start(u"bash"_qs, {u"-c"_qs, u"exec -a $'\\e]0;pwned\\a\\e[2J' sleep 60"_qs});
+        QVERIFY(holder.waitForStarted());
+        const auto renamed = [&] {
+            QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(holder.processId()));
+            return commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().startsWith("\x1b]0;");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(renamed(), 10000);
+        QFile lock(lockFileOf(port));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
+        lock.close();
+    }
+    QProcess ctl;
+    ctl.start(QStringLiteral(MV70_CTL_PROGRAM), {u"--port"_qs, port, u"status"_qs});
+    QVERIFY(ctl.waitForFinished(20000));
+    const QByteArray err = ctl.readAllStandardError();
+    if (holder.state() != QProcess::NotRunning) {
+        holder.kill();
+        holder.waitForFinished();
+        QFile::remove(lockFileOf(port));
+    }
+    QCOMPARE(ctl.exitCode(), int(kPortError));
+    QVERIFY2(err.contains(said.toUtf8()), err.constData());
+    QVERIFY2(!err.contains('\x1b') && !err.contains('\a'), err.toPercentEncoding().constData());
+    QVERIFY2(!err.contains("in use") || trouble == PortTrouble::LockNamingEscapes, err.constData());
 }
 
 QTEST_MAIN(TestCtl)

@@ -37,6 +37,8 @@ private slots:
     void heldDeviceNamesItsHolder_data();
     void heldDeviceNamesItsHolder();
     void missingDeviceListsWhatIsPresent();
+    void noSerialPortIsSaidSo_data();
+    void noSerialPortIsSaidSo();
     void legacyNameWithoutHardware();
     void listingFollowsStableNames();
     void commandLine();
@@ -133,6 +135,39 @@ void TestPortDiagnosis::missingDeviceListsWhatIsPresent() {
     QVERIFY(!f->MSComm1.isWaitingForLine());  // a failure at start is no lost line
 }
 
+// A device that is no terminal is said to be none, not "in use" by every
+// process that has /dev/null open; a name this machine cannot tell (a
+// pseudo-terminal has no entry in /sys/dev/char) is left to the opening.
+void TestPortDiagnosis::noSerialPortIsSaidSo_data() {
+    QTest::addColumn<QString>("device");  // "link": a link to /dev/null
+    QTest::addColumn<QString>("told");
+    QTest::newRow("/dev/null") << u"/dev/null"_qs << u"COM1: /dev/null is not a serial port"_qs;
+    QTest::newRow("a link to /dev/null") << u"link"_qs << u"(/dev/null) is not a serial port"_qs;
+    QTest::newRow("a plain file") << u"file"_qs << u"is not a serial port"_qs;
+}
+
+void TestPortDiagnosis::noSerialPortIsSaidSo() {
+    QFETCH(QString, device);
+    QFETCH(QString, told);
+    QTemporaryDir dir;
+    if (device == u"link") {
+        device = dir.filePath(u"ttyUSB0"_qs);
+        QVERIFY(QFile::link(u"/dev/null"_qs, device));
+    } else if (device == u"file") {
+        device = dir.filePath(u"ttyUSB0"_qs);
+        QFile file(device);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    FormOnPty f(false);
+    qputenv("MV70_COM1", device.toLocal8Bit());
+    f->Form_Load();
+    QTRY_COMPARE_WITH_TIMEOUT(f.warnings.size(), 1, 5000);
+    QVERIFY2(f.warnings.first().contains(told), qPrintable(f.warnings.first()));
+    QVERIFY2(!f.warnings.first().contains(u"in use"_qs), qPrintable(f.warnings.first()));
+    PtyPeer line;
+    QVERIFY(!serial::isNotSerialPort(line.path()));
+}
+
 void TestPortDiagnosis::legacyNameWithoutHardware() {
     QTemporaryDir sys;
     for (const auto &[port, type] : {std::pair{"ttyS0", "4\n"}, std::pair{"ttyS1", "0\n"}}) {
@@ -210,9 +245,16 @@ void TestPortDiagnosis::commandLine() {
         return lines;
     };
     QCOMPARE(devices(out), devices(serial::formatListing(serial::listPorts())));
-    std::tie(code, out) = run({QStringLiteral("--com3"), QStringLiteral("x")});
-    QCOMPARE(code, 1);
-    QVERIFY2(out.contains("Unknown option 'com3'"), qPrintable(out));
+    // Usage errors.
+    for (const auto &[arguments, said] :
+         {std::pair{QStringList{u"--com3"_qs, u"x"_qs}, u"Unknown option 'com3'"_qs},
+          std::pair{QStringList{u"--list-ports"_qs, u"extra"_qs}, u"Unexpected argument: extra"_qs}}) {
+        std::tie(code, out) = run(arguments);
+        QVERIFY2(code == 1 && out.contains(said), qPrintable(arguments.join(u' ') + u": "_qs + out));
+    }
+    // The toolkit's own options may still come with it.
+    std::tie(code, out) = run({u"-platform"_qs, u"offscreen"_qs, u"--list-ports"_qs});
+    QCOMPARE(code, 0);
 
     // --com1 wins over MV70_COM1: the option's device is the one set to 19200.
     PtyPeer fromOption;

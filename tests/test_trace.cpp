@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The trace rules, character by character.
+// The trace rules, character by character, and the visible form of text
+// from other programs and devices.
 
 #include <QtTest>
 
 #include "logic/trace.h"
+#include "logic/visible_text.h"
 
 class TestTrace : public QObject {
     Q_OBJECT
@@ -14,6 +16,8 @@ private slots:
     void everyCodeHasOneToken();
     void incrementalEqualsFullAtEverySplit();
     void incrementalFollowsABoundedReceiveBuffer();
+    void controlsMadeVisible_data();
+    void controlsMadeVisible();
 };
 
 void TestTrace::tokens_data() {
@@ -114,6 +118,27 @@ void TestTrace::incrementalFollowsABoundedReceiveBuffer() {
                 QFAIL(qPrintable(QStringLiteral("step %1 of alphabet \"%2\"").arg(step).arg(alphabet)));
         }
     }
+}
+
+void TestTrace::controlsMadeVisible_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    // clang-format off
+    QTest::newRow("plain and accented")  << u"minicom 2.8 – Café"_qs           << u"minicom 2.8 – Café"_qs;
+    QTest::newRow("title and clear")     << u"\x1b]0;pwned\x07\x1b[2J"_qs    << u"\\x1b]0;pwned\\x07\\x1b[2J"_qs;
+    QTest::newRow("lone escape at end")  << u"sleep\x1b"_qs                    << u"sleep\\x1b"_qs;
+    QTest::newRow("line breaks, NUL")    << QString::fromUtf16(u"a\r\nb\0c", 6) << u"a\\x0d\\x0ab\\x00c"_qs;
+    QTest::newRow("DEL and C1 CSI")      << u"x\x7f\u009b2J"_qs               << u"x\\x7f\\x9b2J"_qs;
+    QTest::newRow("bidi override")       << u"FT232\u202eTRAU"_qs              << u"FT232\\u202eTRAU"_qs;
+    QTest::newRow("bidi isolates")       << u"\u2066a\u2069"_qs               << u"\\u2066a\\u2069"_qs;
+    QTest::newRow("a backslash reads back one way") << u"a\\x1b"_qs          << u"a\\\\x1b"_qs;
+    // clang-format on
+}
+
+void TestTrace::controlsMadeVisible() {
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(mv70::visibleText(text), shown);
 }
 
 QTEST_APPLESS_MAIN(TestTrace)

@@ -107,7 +107,7 @@ QString usage() {
                           "  --log FILE         append every transmit and receive to FILE\n"
                           "\n"
                           "Exit status: 0 answered, 1 no reply in time, 2 usage error, 3 port error;\n"
-                          "with several ports the worst of them.\n"
+                          "with several ports the worst of them. 128+N when ended by signal N.\n"
                           "\n"
                           "Actions:\n")
                .arg(serial::MSComm::devicePath(serial::kStartPort))
@@ -175,7 +175,7 @@ std::variant<Options, QString> parseArguments(const QStringList &arguments) {
                 bool ok = false;
                 const double seconds = given->toDouble(&ok);
                 if (!ok || !(seconds > 0) || seconds > 86400)
-                    return QStringLiteral("--timeout must be a number of seconds from 0 to 86400");
+                    return QStringLiteral("--timeout must be a number of seconds above 0, at most 86400");
                 options.timeoutMs = qMax(1, qRound(seconds * 1000));
                 timeoutGiven = true;
             } else {

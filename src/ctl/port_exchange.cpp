@@ -75,6 +75,7 @@ void PortExchange::start() {
 
 void PortExchange::send(const QString &code, int replyWindow) {
     inFlight_ = true;
+    whole_ = false;
     // The reply window opens when the bytes have left for the line: for a
     // network port that is after the connection is made.
     if (const QString failure = exchange_.send(code, replyWindow); !failure.isEmpty())
@@ -114,6 +115,9 @@ void PortExchange::onReplied(const QString &input, const QString &trace, const R
     if (log_)
         log_->add(result_.port, comm_.device(), ExchangeLog::Direction::Receive, input, reading.text);
 
+    // A projector that sends its reply slowly has sent part of it when the
+    // window ends: "8" of "80" is no reading.
+    whole_ = exchange_.replyComplete() || isWholeReading(exchange_.LastCommand, exchange_.CommandPrefix, trace);
     if (inFlight_ && stepsLeft_ == 0 && exchange_.replyComplete())
         exchange_.endReplyWindow();
 }
@@ -124,14 +128,19 @@ void PortExchange::onReplyWindowEnded(bool answered) {
     replyComplete(answered);
 }
 
-void PortExchange::replyComplete(bool answered) {
+void PortExchange::replyComplete(bool arrived) {
     inFlight_ = false;
+    const bool answered = arrived && whole_;
     if (!answered)
         result_.reading.clear();
     if (!waiting_) {
         if (options_.waitFor.isEmpty()) {
             if (answered)
                 finish(kAnswered);
+            else if (arrived)
+                finish(kNoReply, QStringLiteral("no complete reply within %1 ms; received: %2")
+                                     .arg(options_.action.replyWindow)
+                                     .arg(result_.trace.trimmed()));
             else
                 finish(kNoReply, QStringLiteral("no reply within %1 ms").arg(options_.action.replyWindow));
             return;

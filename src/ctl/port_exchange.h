@@ -4,7 +4,8 @@
 // its repeat period for several steps) through the exchange the panel uses,
 // and, when asked, queries the status until it reads what was waited for.
 // What it adds to the exchange: a reply is complete at its carriage return
-// or acknowledge byte, and the polling. Everything runs on the caller's
+// or acknowledge byte (or, at the window's end, when its reading is whole),
+// and the polling. A reply cut short is no answer. Everything runs on the caller's
 // event loop: many ports, one thread.
 
 #include <QElapsedTimer>
@@ -21,7 +22,8 @@ class ExchangeLog;
 
 namespace mv70::ctl {
 
-enum ExitStatus { kAnswered = 0, kNoReply = 1, kUsageError = 2, kPortError = 3 };
+// Ended by signal N (SIGTERM, SIGINT, SIGHUP): kEndedBySignal + N.
+enum ExitStatus { kAnswered = 0, kNoReply = 1, kUsageError = 2, kPortError = 3, kEndedBySignal = 128 };
 
 struct PortResult {
     QString port;
@@ -43,6 +45,9 @@ public:
     PortExchange(const QString &port, const Options &options, ExchangeLog *log, QObject *parent = nullptr);
 
     void start();
+    // Ends it now, unless it has ended: the port closed, `status` and `error`
+    // its result.
+    void end(int status, const QString &error) { finish(status, error); }
     const PortResult &result() const { return result_; }
     bool isFinished() const { return finished_; }
 
@@ -59,7 +64,8 @@ private:
     void onCommandLeft(const QString &text);
     void onReplied(const QString &input, const QString &trace, const Reading &reading);
     void onReplyWindowEnded(bool answered);
-    void replyComplete(bool answered);
+    // `arrived`: anything came within the window.
+    void replyComplete(bool arrived);
     void poll();
     void finish(int status, const QString &error = {});
     // Ends the exchange for a port error, in this tool's words once the
@@ -79,6 +85,7 @@ private:
     bool waiting_ = false;   // the action is done; querying the status
     bool finished_ = false;
     bool failing_ = false;  // a port error being looked into
+    bool whole_ = false;    // the reply of the last send has all its reading needs
     PortResult result_;
 };
 

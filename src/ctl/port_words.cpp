@@ -73,6 +73,8 @@ QString describeFailure(const LineFailure &failure) {
                               "behind it.\n")
                    .arg(which)
              + adaptersPresent(failure.present);
+    case LineFailure::Cause::NotSerialPort:
+        return QStringLiteral("%1 is not a serial port: name the serial adapter's device with --port.").arg(which);
     case LineFailure::Cause::InUse:
         return inUse(which, failure);
     case LineFailure::Cause::CannotOpen:

@@ -202,6 +202,13 @@ double readNumber(QStringView text) {
     return ptr == begin ? 0.0 : value;
 }
 
+bool isWholeReading(QStringView lastCommand, QStringView commandPrefix, QStringView trace) {
+    for (const Query &query : kQueries)
+        if (matchesKey(lastCommand, commandPrefix, query.text))
+            return query.kind == ReadingKind::Tabled && tabled(trace, query).outcome != Reading::Outcome::NoMatch;
+    return false;
+}
+
 Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringView trace, qint16 &pressureValue) {
     for (const Query &query : kQueries) {
         if (!matchesKey(lastCommand, commandPrefix, query.text))

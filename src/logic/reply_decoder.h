@@ -26,6 +26,12 @@ struct Reading {
 // the controller's work value; only the pressure reading writes it.
 Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringView trace, qint16 &pressureValue);
 
+// Whether the trace holds all that its reading needs without waiting for
+// the carriage return: a tabled reading (status, input, ...) whose code has
+// matched. The other readings take whatever has come, so only the end of
+// the reply tells them whole.
+bool isWholeReading(QStringView lastCommand, QStringView commandPrefix, QStringView trace);
+
 // The pressure reading's number: blanks, tabs and line feeds are skipped
 // wherever they stand; then an optional sign, digits and an optional
 // fraction. Stops at the first character that cannot continue the number;

@@ -86,6 +86,8 @@ LineFailure DeviceLine::openFailure(QSerialPort::SerialPortError error, const QS
         failure.cause = Cause::NoPermission;
     else if (isPortWithoutHardware(failure.resolved))
         failure.cause = Cause::NoHardware;
+    else if (isNotSerialPort(failure.resolved))
+        failure.cause = Cause::NotSerialPort;  // everyone holds /dev/null: not "in use"
     else if (error == QSerialPort::PermissionError)
         failure.cause = Cause::InUse;
     else

@@ -56,6 +56,9 @@ QString logText(const LineFailure &failure) {
     case LineFailure::Cause::NoHardware:
         text = QStringLiteral("no port hardware behind the name");
         break;
+    case LineFailure::Cause::NotSerialPort:
+        text = QStringLiteral("not a serial port");
+        break;
     case LineFailure::Cause::InUse: {
         QStringList who;
         for (const Holder &holder : failure.holders)

@@ -28,6 +28,7 @@ struct LineFailure {
         NoSuchDevice,     // the name leads to nothing
         NoPermission,     // this user may not open the device
         NoHardware,       // a legacy /dev/ttyS* name with no port behind it
+        NotSerialPort,    // the name leads to a file or device that is no terminal (/dev/null)
         InUse,            // another program holds the device
         CannotOpen,       // refused for another reason: detail
         SettingsRefused,  // the device refused `settings`: detail

@@ -6,12 +6,15 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include "logic/visible_text.h"
+
 #ifdef Q_OS_UNIX
 #include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,7 +76,8 @@ std::optional<Holder> lockOwner(const QString &device) {
         QString program = programOf(pid);
         if (program.isEmpty())
             program = QString::fromLocal8Bit(lines.value(1).trimmed());
-        return Holder{pid, program, true, lines.value(1).trimmed().isEmpty()};
+        // Any user may write a lock file, and name any process in it.
+        return Holder{pid, visibleText(program), true, lines.value(1).trimmed().isEmpty()};
     }
 #else
     Q_UNUSED(device);
@@ -117,7 +121,7 @@ QList<Holder> openedBy(const QString &device) {
         }
         ::closedir(fds);
         if (holds)
-            holders.append(Holder{pid, programOf(pid), false, false});
+            holders.append(Holder{pid, visibleText(programOf(pid)), false, false});
     }
     ::closedir(proc);
     return holders;
@@ -156,6 +160,26 @@ bool isPortWithoutHardware(const QString &device, const QString &sysClassTty) {
     if (!type.open(QIODevice::ReadOnly))
         return false;  // cannot be told
     return type.readAll().trimmed() == "0";
+}
+
+bool isNotSerialPort(const QString &device, const QString &sysDevChar) {
+#ifdef Q_OS_UNIX
+    struct stat status {};
+    if (::stat(device.toLocal8Bit().constData(), &status) != 0)
+        return false;  // gone: told as such elsewhere
+    if (!S_ISCHR(status.st_mode))
+        return true;
+    // The kernel's class of the device: every serial port is a "tty".
+    const QFileInfo subsystem(
+        QStringLiteral("%1/%2:%3/subsystem").arg(sysDevChar).arg(major(status.st_rdev)).arg(minor(status.st_rdev)));
+    if (!subsystem.exists())
+        return false;
+    return QFileInfo(subsystem.symLinkTarget()).fileName() != QLatin1String("tty");
+#else
+    Q_UNUSED(device);
+    Q_UNUSED(sysDevChar);
+    return false;
+#endif
 }
 
 bool programRunning(const QString &program) {

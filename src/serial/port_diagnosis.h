@@ -15,7 +15,7 @@ namespace mv70::serial {
 // A process that holds a device.
 struct Holder {
     qint64 pid = 0;
-    QString program;
+    QString program;          // control characters made visible: any user may name any process
     bool byLockFile = false;  // else: seen holding the device open
     // The lock file gives the process number alone, as minicom and picocom
     // write it (Qt's own also names the program, and Qt judges those itself).
@@ -41,6 +41,12 @@ QString describeHolder(const Holder &holder);
 // keeps the name, but the port's type is unknown. `sysClassTty` is where the
 // kernel lists its terminals.
 bool isPortWithoutHardware(const QString &device, const QString &sysClassTty = QStringLiteral("/sys/class/tty"));
+
+// A name that leads to something other than a terminal: a file, a
+// directory, a character device of another kind (/dev/null). False when it
+// cannot be told (a pseudo-terminal has no entry in `sysDevChar`); opens
+// nothing, so a real port's lines are left alone.
+bool isNotSerialPort(const QString &device, const QString &sysDevChar = QStringLiteral("/sys/dev/char"));
 
 // A device this user may not open: its group and whether this user is in it.
 struct GroupAccess {

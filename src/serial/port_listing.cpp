@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "logic/visible_text.h"
 #include "serial/port_device.h"
 
 namespace mv70::serial {
@@ -22,8 +23,9 @@ QList<ListedPort> listPorts(const QString &stableNameDirectory) {
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         ListedPort port;
         port.device = resolveDevice(info.systemLocation());
-        port.maker = info.manufacturer();
-        port.product = info.description();
+        // The adapter's maker chooses these strings.
+        port.maker = visibleText(info.manufacturer());
+        port.product = visibleText(info.description());
         if (info.hasVendorIdentifier())
             port.vendorId = info.vendorIdentifier();
         if (info.hasProductIdentifier())

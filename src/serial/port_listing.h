@@ -15,7 +15,7 @@ namespace mv70::serial {
 struct ListedPort {
     QString device;           // /dev/ttyUSB0
     QStringList stableNames;  // /dev/serial/by-id/usb-…: survive re-plugging
-    QString maker;            // "FTDI"
+    QString maker;            // "FTDI"; both with control characters made visible
     QString product;          // "FT232R USB UART"
     quint16 vendorId = 0;     // USB ids; 0 when unknown
     quint16 productId = 0;

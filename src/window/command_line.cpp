@@ -93,6 +93,13 @@ std::optional<int> answerCommandLine(int argc, char *argv[]) {
         return 1;
     }
     if (options.parser.isSet(options.listPorts)) {
+        // Nothing else goes with it, but the values of the toolkit's options
+        // (-platform offscreen), which this first look takes for arguments.
+        const QStringList stray = options.parser.positionalArguments();
+        if (stray.size() > options.parser.unknownOptionNames().size()) {
+            print(stderr, QStringLiteral("Unexpected argument: %1\n").arg(stray.last()));
+            return 1;
+        }
         print(stdout, serial::formatListing(serial::listPorts()));
         return 0;
     }

@@ -121,6 +121,11 @@ QString describeFailure(int port, const LineFailure &failure) {
                    .arg(port)
                    .arg(which)
              + adaptersPresent(port, failure.present);
+    case LineFailure::Cause::NotSerialPort:
+        return QStringLiteral("COM%1: %2 is not a serial port: point COM%1 at the serial adapter's device "
+                              "(mv70-control --com%1 DEVICE, or MV70_COM%1).")
+            .arg(port)
+            .arg(which);
     case LineFailure::Cause::InUse:
         return inUse(port, which, failure);
     case LineFailure::Cause::CannotOpen:
