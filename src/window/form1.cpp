@@ -289,7 +289,15 @@ QSize Form1::estimatedOuterSize() const {
     return {width() + kSideBordersPixels, height() + twipsToPixels(kTitleAndBorders)};
 }
 
-void Form1::reportFailure(const QString &description) { Label22->setText(u' ' + description); }
+void Form1::reportFailure(const QString &description) {
+    lineStateShown_ = false;
+    Label22->setText(u' ' + description);
+}
+
+void Form1::reportLineState(const QString &description) {
+    Label22->setText(u' ' + description);
+    lineStateShown_ = true;
+}
 
 void Form1::Form_Load() {
     PortSettings = QString::fromLatin1(serial::kStartSettings);
