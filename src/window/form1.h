@@ -138,6 +138,8 @@ protected:
 private:
     void buildControls();
     void connectHandlers();
+    // Runs `handler` once each time `option` is chosen, however it is chosen.
+    void onChosen(QRadioButton *option, const std::function<void()> &handler);
     [[nodiscard]] bool openStartPort();
     void reportFailure(const QString &description);
     // What the line is doing (lost, waited for, back): shown on the STATUS
