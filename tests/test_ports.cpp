@@ -3,9 +3,13 @@
 // around them, on real pseudo-terminals; a missing path stands for a port
 // that cannot be opened.
 
+#include <QAccessible>
 #include <QMessageBox>
 #include <QProcess>
 #include <QtTest>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "form_fixture.h"
 #include "window/layout.h"
@@ -15,6 +19,33 @@ using namespace mv70;
 namespace {
 
 void choose(FormOnPty &f, const char *option) { QTest::mouseClick(f->control(option), Qt::LeftButton); }
+
+// How many times a device is opened, by anyone, from now on. An opening and
+// a closing alternate, so the system merges none of them.
+class OpenCount {
+public:
+    explicit OpenCount(const QString &device) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        inotify_add_watch(fd_, QFile::encodeName(device).constData(), IN_OPEN | IN_CLOSE);
+    }
+    ~OpenCount() { ::close(fd_); }
+    OpenCount(const OpenCount &) = delete;
+    OpenCount &operator=(const OpenCount &) = delete;
+
+    int opens() {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t got; (got = ::read(fd_, buffer, sizeof buffer)) > 0;)
+            for (ssize_t at = 0; at < got;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                opens_ += (event->mask & IN_OPEN) ? 1 : 0;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        return opens_;
+    }
+
+private:
+    int fd_;
+    int opens_ = 0;
+};
 
 }  // namespace
 
@@ -30,6 +61,8 @@ private slots:
     void com1ChoiceReopensAndSendsNothing();
     void choosingCom2MovesThePort();
     void speedIsKeptAcrossAPortChange();
+    void optionDoesItsChoiceOnceHoweverChosen_data();
+    void optionDoesItsChoiceOnceHoweverChosen();
     void failedChoiceWarnsAndFallsBack();
     void speedChoiceWhileClosed();
     void startupFailureShowsTheWindowAndWarns();
@@ -40,7 +73,10 @@ private slots:
 };
 
 void TestPorts::startupOpensCom1At19200() {
-    FormOnPty f;
+    FormOnPty f(false);
+    OpenCount com1(f.com1.path());
+    f->Form_Load();
+    QCOMPARE(com1.opens(), 2);  // opened, then reopened by the COM1 mark
     QVERIFY(f->MSComm1.PortOpen());
     QCOMPARE(f->MSComm1.CommPort(), 1);
     QCOMPARE(f->MSComm1.Settings(), QStringLiteral("19200,N,8,1"));
@@ -92,6 +128,67 @@ void TestPorts::speedIsKeptAcrossAPortChange() {
     choose(f, "Option2");
     QCOMPARE(f.com2.baudRate(), 9600);
     QCOMPARE(f->MSComm1.Settings(), QStringLiteral("9600,N,8,1"));
+}
+
+// A mouse click, the keyboard or an assistive technology's action: the
+// option's choice is made, once (a port choice opens the port once).
+void TestPorts::optionDoesItsChoiceOnceHoweverChosen_data() {
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("opensOfPort");
+    QTest::newRow("9600, toggle action") << "Option10"
+                                         << "toggle" << 1 << 9600 << 0;
+    QTest::newRow("COM2, toggle action") << "Option2"
+                                         << "toggle" << 2 << 19200 << 1;
+    QTest::newRow("COM2, press action") << "Option2"
+                                        << "press" << 2 << 19200 << 1;
+    QTest::newRow("COM2, mouse") << "Option2"
+                                 << "mouse" << 2 << 19200 << 1;
+    QTest::newRow("COM2, space key") << "Option2"
+                                     << "space" << 2 << 19200 << 1;
+    QTest::newRow("9600, mouse") << "Option10"
+                                 << "mouse" << 1 << 9600 << 0;
+    QTest::newRow("COM1 again, mouse: reopened") << "Option1"
+                                                 << "mouse" << 1 << 19200 << 1;
+}
+
+void TestPorts::optionDoesItsChoiceOnceHoweverChosen() {
+    QFETCH(QString, option);
+    QFETCH(QString, how);
+    QFETCH(int, port);
+    QFETCH(int, baud);
+    QFETCH(int, opensOfPort);
+    FormOnPty f;
+    f->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+    f->Command33_Click();
+    PtyPeer &peer = port == 1 ? f.com1 : f.com2;
+    OpenCount opens(peer.path());
+    auto *widget = qobject_cast<QRadioButton *>(f->control(option.toLatin1().constData()));
+    if (how == u"mouse") {
+        QTest::mouseClick(widget, Qt::LeftButton);
+    } else if (how == u"space") {
+        widget->setFocus();
+        QTest::keyClick(widget, Qt::Key_Space);
+    } else {
+        QAccessibleActionInterface *actions = QAccessible::queryAccessibleInterface(widget)->actionInterface();
+        QVERIFY(actions);
+        const QString action =
+            how == u"toggle" ? QAccessibleActionInterface::toggleAction() : QAccessibleActionInterface::pressAction();
+        actions->doAction(action);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(f->Frame8->isHidden(), 5000);  // a press is a click a moment later
+    const auto marked = [&](const char *name) { return qobject_cast<QRadioButton *>(f->control(name))->isChecked(); };
+    QCOMPARE((QList<bool>{marked("Option1"), marked("Option2"), marked("Option9"), marked("Option10")}),
+             (QList<bool>{port == 1, port == 2, baud == 19200, baud == 9600}));  // the marks show what is set
+    QCOMPARE(f->MSComm1.CommPort(), port);
+    QVERIFY(f->MSComm1.PortOpen());
+    QCOMPARE(peer.baudRate(), baud);
+    QCOMPARE(opens.opens(), opensOfPort);
+    QCOMPARE(f.sendMarkerAndRead(peer), QByteArray("MARK\r"));
+    QVERIFY(f.warnings.isEmpty());
 }
 
 void TestPorts::failedChoiceWarnsAndFallsBack() {

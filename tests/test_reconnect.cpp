@@ -46,6 +46,8 @@ private slots:
     void simulatorGoesAndComesBack();
     void operatorEndsTheWait_data();
     void operatorEndsTheWait();
+    void lineStateOutlastsTheDisplayHold_data();
+    void lineStateOutlastsTheDisplayHold();
     void deviceBackButHeldIsTriedAgain();
     void lineFailingOnceBackIsTriedLessOften();
 };
@@ -179,6 +181,50 @@ void TestReconnect::operatorEndsTheWait() {
     QCOMPARE(restored.size(), 0);
 }
 
+// A command, then the line goes within its display hold: the hold's end
+// blanks the traces but leaves what the line is doing on the STATUS line;
+// the next command changes it.
+void TestReconnect::lineStateOutlastsTheDisplayHold_data() {
+    QTest::addColumn<bool>("comesBack");
+    QTest::newRow("lost, waited for") << false;
+    QTest::newRow("back") << true;
+}
+
+void TestReconnect::lineStateOutlastsTheDisplayHold() {
+    QFETCH(bool, comesBack);
+    FormOnPty f;
+    f->show();
+    f->Timer4.setInterval(60000);  // the hold ends when the test ends it
+    click(f, "Command44");
+    QCOMPARE(f.com1.read(4), QByteArray("CR0\r"));
+    f.com1.hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(f->MSComm1.isWaitingForLine(), 5000);
+    PtyPeer back;
+    if (comesBack) {
+        qputenv("MV70_COM1", back.path().toLocal8Bit());
+        f->MSComm1.reconnectWatch().tick();
+        QVERIFY(f->MSComm1.PortOpen());
+    }
+    const QString told = f->Label22->text();
+    QVERIFY2(told.contains(comesBack ? "is back" : "disconnected"), qPrintable(told));
+
+    QVERIFY(f->Timer4.isActive());  // the query's hold is still running
+    f->Timer4_Timer();
+    QCOMPARE(f->Label11->text(), QString());
+    QCOMPARE(f->Label12->text(), QString());
+    QCOMPARE(f->Label22->text(), told);
+
+    click(f, "Command44");
+    if (comesBack) {
+        QCOMPARE(back.read(4), QByteArray("CR0\r"));
+        QCOMPARE(f->Label22->text(), told);  // until this command's hold ends
+        f->Timer4_Timer();
+        QCOMPARE(f->Label22->text(), QString());
+    } else {
+        QVERIFY2(f->Label22->text().startsWith(" Port not open"), qPrintable(f->Label22->text()));
+    }
+}
+
 // The device is back, but another program took it first (as ModemManager
 // does with a freshly plugged adapter): the operator is told who, once, and
 // the panel keeps trying.
@@ -220,6 +266,8 @@ void TestReconnect::deviceBackButHeldIsTriedAgain() {
         QStringLiteral(" COM1: %1 (%2) is in use by another program: sleep (process %3). Trying again every second...")
             .arg(link, back.path())
             .arg(holder.processId()));
+    f->Timer4_Timer();  // a display hold ending now leaves it standing
+    QVERIFY(f->Label22->text().contains("in use by another program"));
 
     holder.kill();
     holder.waitForFinished();  // its lock is stale now

@@ -2,6 +2,7 @@
 #include "window/form1.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -124,6 +125,7 @@ QWidget *Form1::control(std::string_view name) const {
 
 void Form1::buildControls() {
     std::vector<std::pair<int, QWidget *>> tabOrder;
+    QHash<QWidget *, QButtonGroup *> optionGroups;
     for (const ControlSpec &row : kControls) {
         QWidget *parent = row.parent ? control(row.parent) : this;
         Q_ASSERT(parent);
@@ -161,6 +163,13 @@ void Form1::buildControls() {
             break;
         case Kind::Option: {
             auto *option = new QRadioButton(caption, parent);
+            // The options of one container are one group, whatever the
+            // containers within it hold: the speed pair lies inside the
+            // port pair's frame but is a group of its own.
+            QButtonGroup *&group = optionGroups[parent];
+            if (!group)
+                group = new QButtonGroup(parent);
+            group->addButton(option);
             option->setChecked(row.marked);
             widget = option;
             break;
@@ -241,11 +250,9 @@ void Form1::connectHandlers() {
         connect(widget, &window::HoldPushButton::mouseLost, this, &Form1::endLostHold);
     }
     for (const serial::PortChoice &choice : serial::kPortChoices)
-        connect(qobject_cast<QRadioButton *>(control(choice.control)), &QRadioButton::clicked, this,
-                [this, &choice] { PortOption_Click(choice); });
+        onChosen(qobject_cast<QRadioButton *>(control(choice.control)), [this, &choice] { PortOption_Click(choice); });
     for (const serial::SpeedChoice &choice : serial::kSpeedChoices)
-        connect(qobject_cast<QRadioButton *>(control(choice.control)), &QRadioButton::clicked, this,
-                [this, &choice] { SpeedOption_Click(choice); });
+        onChosen(qobject_cast<QRadioButton *>(control(choice.control)), [this, &choice] { SpeedOption_Click(choice); });
 
     const auto onClick = [this](const char *name, void (Form1::*handler)()) {
         connect(qobject_cast<QPushButton *>(control(name)), &QPushButton::clicked, this, handler);
@@ -280,6 +287,24 @@ void Form1::connectHandlers() {
     qApp->installEventFilter(this);  // key preview
 }
 
+// An option is chosen by a click, a key, an assistive technology's action
+// or by marking it in code (start-up). A choice that marks it runs the
+// handler as the mark changes; a click on the option already marked changes
+// no mark and chooses it again. Each choice runs the handler once: a click
+// that marks the option is seen both ways, and its toggle comes first.
+void Form1::onChosen(QRadioButton *option, const std::function<void()> &handler) {
+    auto markedAtPress = std::make_shared<bool>(false);
+    connect(option, &QRadioButton::pressed, this, [option, markedAtPress] { *markedAtPress = option->isChecked(); });
+    connect(option, &QRadioButton::toggled, this, [handler](bool marked) {
+        if (marked)
+            handler();
+    });
+    connect(option, &QRadioButton::clicked, this, [markedAtPress, handler] {
+        if (*markedAtPress)
+            handler();
+    });
+}
+
 void Form1::setClientHeight(int twips) {
     clientHeight_ = twips;
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(twips));
@@ -289,7 +314,15 @@ QSize Form1::estimatedOuterSize() const {
     return {width() + kSideBordersPixels, height() + twipsToPixels(kTitleAndBorders)};
 }
 
-void Form1::reportFailure(const QString &description) { Label22->setText(u' ' + description); }
+void Form1::reportFailure(const QString &description) {
+    lineStateShown_ = false;
+    Label22->setText(u' ' + description);
+}
+
+void Form1::reportLineState(const QString &description) {
+    Label22->setText(u' ' + description);
+    lineStateShown_ = true;
+}
 
 void Form1::Form_Load() {
     PortSettings = QString::fromLatin1(serial::kStartSettings);
@@ -316,10 +349,8 @@ void Form1::Form_Load() {
 
     if (!openStartPort())
         return;
-    if (!Option1->isChecked()) {
-        Option1->setChecked(true);
-        Option1_Click();
-    }
+    if (!Option1->isChecked())
+        Option1->setChecked(true);  // runs Option1_Click, as a choice does
 }
 
 void Form1::Form_KeyDown(quint16 keyCode, quint16 shift) {

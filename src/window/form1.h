@@ -138,8 +138,13 @@ protected:
 private:
     void buildControls();
     void connectHandlers();
+    // Runs `handler` once each time `option` is chosen, however it is chosen.
+    void onChosen(QRadioButton *option, const std::function<void()> &handler);
     [[nodiscard]] bool openStartPort();
     void reportFailure(const QString &description);
+    // What the line is doing (lost, waited for, back): shown on the STATUS
+    // line until the next command, through the display hold of an earlier one.
+    void reportLineState(const QString &description);
     // The warning box for a failed opening, once the failure's facts are in
     // (they are looked up off this thread).
     void warnOpenFailure(const serial::CommOutcome &outcome);
@@ -159,6 +164,9 @@ private:
     // Set when the port was closed by a failure (a failed opening or a lost
     // line): the next port choice opens the chosen port.
     bool reopenOnChoice_ = false;
+    // The STATUS line shows the line's state (reportLineState), which the
+    // end of the display hold leaves standing; the next command clears it.
+    bool lineStateShown_ = false;
     bool ended_ = false;
     // Key preview: the event being propagated from the focused control up
     // to its parents is previewed once.

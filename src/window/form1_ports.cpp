@@ -82,7 +82,7 @@ void Form1::MSComm1_OnComm() {
 
 void Form1::MSComm1_LineLost(const serial::LineFailure &failure) {
     reopenOnChoice_ = true;
-    reportFailure(window::describeFailure(MSComm1.CommPort(), failure));
+    reportLineState(window::describeFailure(MSComm1.CommPort(), failure));
 }
 
 // A network port's opening that failed after it had started: as a failed
@@ -96,15 +96,15 @@ void Form1::MSComm1_OpenFailed(const serial::LineFailure &failure) {
 // The lost line came back by itself and is open again as it was.
 void Form1::MSComm1_LineRestored() {
     reopenOnChoice_ = false;
-    reportFailure(window::describeRestored(MSComm1.CommPort(), MSComm1.device()));
+    reportLineState(window::describeRestored(MSComm1.CommPort(), MSComm1.device()));
 }
 
 void Form1::MSComm1_LineStillAway(const serial::LineFailure &failure) {
-    reportFailure(window::describeStillAway(MSComm1.CommPort(), failure, MSComm1.reconnectWatch().intervalMs()));
+    reportLineState(window::describeStillAway(MSComm1.CommPort(), failure, MSComm1.reconnectWatch().intervalMs()));
 }
 
 void Form1::MSComm1_SettingsNotCarried(const serial::SettingsNotice &notice) {
-    reportFailure(window::describeSettingsNotCarried(MSComm1.CommPort(), MSComm1.device(), notice));
+    reportLineState(window::describeSettingsNotCarried(MSComm1.CommPort(), MSComm1.device(), notice));
 }
 
 }  // namespace mv70

@@ -24,6 +24,7 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
         // until the bytes have left for the line: at once for a local
         // device, after the connection is made for a network port.
         Label11->setText(renderTrace(text));
+        lineStateShown_ = false;  // this command's display hold ends it
         logExchange(kTransmit, text);
         exchange.openReplyWindow();
         return true;
@@ -37,9 +38,11 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
     case Reading::Outcome::NoMatch:
         return true;
     case Reading::Outcome::Status:
+        lineStateShown_ = false;
         Label22->setText(reading.text);
         return true;
     case Reading::Outcome::OutOfRange:
+        lineStateShown_ = false;
         Label22->setText(reading.text);
         return false;
     }
@@ -59,11 +62,13 @@ void Form1::Timer3_Timer() {
     Timer3.stop();
 }
 
-// End of the display hold.
+// End of the display hold. What the line is doing stays on the STATUS line
+// until the next command: a line lost during the hold is still lost after it.
 void Form1::Timer4_Timer() {
     Label11->setText(QString());
     Label12->setText(QString());
-    Label22->setText(QString());
+    if (!lineStateShown_)
+        Label22->setText(QString());
     Timer4.stop();
 }
 
