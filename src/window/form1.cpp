@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/form1.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -289,7 +290,18 @@ QSize Form1::estimatedOuterSize() const {
     return {width() + kSideBordersPixels, height() + twipsToPixels(kTitleAndBorders)};
 }
 
-void Form1::reportFailure(const QString &description) { Label22->setText(u' ' + description); }
+void Form1::reportFailure(const QString &description) {
+    Label22->setText(u' ' + description);
+    announce(description);
+}
+
+void Form1::announce(const QString &message) {
+    if (!QAccessible::isActive() || !isActiveWindow())
+        return;
+    if (!announcer_)
+        announcer_ = new window::Announcer(this);
+    announcer_->announce(message);
+}
 
 void Form1::Form_Load() {
     PortSettings = QString::fromLatin1(serial::kStartSettings);

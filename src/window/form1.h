@@ -140,6 +140,10 @@ private:
     void connectHandlers();
     [[nodiscard]] bool openStartPort();
     void reportFailure(const QString &description);
+    // A message for a screen reader to speak now (a reading, no answer, a
+    // failure), when one listens and this window is active; nothing else.
+    void announce(const QString &message);
+    void announceReading(const QString &reading);
     // The warning box for a failed opening, once the failure's facts are in
     // (they are looked up off this thread).
     void warnOpenFailure(const serial::CommOutcome &outcome);
@@ -153,6 +157,8 @@ private:
     QSize estimatedOuterSize() const;
 
     QHash<QByteArray, QWidget *> controls_;
+    window::Announcer *announcer_ = nullptr;  // made once a screen reader listens
+    QString announcedReading_;                // the reading of this exchange told to it
     std::unique_ptr<ExchangeLog> exchangeLog_;
     qsizetype arrived_ = 0;  // characters the last receive event added to RxBuffer
     int clientHeight_ = 0;

@@ -24,6 +24,7 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
         // until the bytes have left for the line: at once for a local
         // device, after the connection is made for a network port.
         Label11->setText(renderTrace(text));
+        announcedReading_.clear();
         logExchange(kTransmit, text);
         exchange.openReplyWindow();
         return true;
@@ -38,18 +39,31 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
         return true;
     case Reading::Outcome::Status:
         Label22->setText(reading.text);
+        announceReading(reading.text);
         return true;
     case Reading::Outcome::OutOfRange:
         Label22->setText(reading.text);
+        announceReading(reading.text);
         return false;
     }
     return true;
 }
 
+// A screen reader speaks a reading once in an exchange, though each later
+// piece of the reply decodes to it again.
+void Form1::announceReading(const QString &reading) {
+    if (reading == announcedReading_)
+        return;
+    announcedReading_ = reading;
+    announce(reading);
+}
+
 // End of the reply window.
 void Form1::Timer2_Timer() {
-    if (AwaitingReply == 1)
+    if (AwaitingReply == 1) {
         Label12->setText(QStringLiteral(" X X X X"));
+        announce(QStringLiteral("No answer"));
+    }
     exchange.endReplyWindow();  // Timer2 off, RxBuffer emptied, AwaitingReply 0
 }
 
