@@ -8,7 +8,8 @@ projector behind a symlink, Orca with its speech written to its debug file
 (no audio here), and the panel on COM1 = the symlink. Then, as a
 screen-reader user would, with the focus left on "Query status":
 
-- Space on "Query status": the reading (" Stand by") is spoken, once;
+- Space on "Query status": the reading (" Stand by"), whose reply comes a
+  byte at a time, is spoken, once;
 - the projector goes away: the lost-line message is spoken;
 - a silent projector comes back on the same name: "is back" is spoken;
 - Space again: nobody answers, and "No answer" is spoken.
@@ -173,7 +174,7 @@ def main(work):
             sys.exit("mv70-sim did not start")
         return sim
 
-    sim = start_sim()
+    sim = start_sim("--split", "1")  # the reply in pieces: its reading is still said once
 
     # Orca, speaking into its debug file.
     speech = Speech(os.path.join(work, "orca.debug"))

@@ -143,7 +143,7 @@ private:
     // A message for a screen reader to speak now (a reading, no answer, a
     // failure), when one listens and this window is active; nothing else.
     void announce(const QString &message);
-    void announceReading(const QString &reading);
+    void announceOnce(const QString &message);
     // The warning box for a failed opening, once the failure's facts are in
     // (they are looked up off this thread).
     void warnOpenFailure(const serial::CommOutcome &outcome);
@@ -158,7 +158,7 @@ private:
 
     QHash<QByteArray, QWidget *> controls_;
     window::Announcer *announcer_ = nullptr;  // made once a screen reader listens
-    QString announcedReading_;                // the reading of this exchange told to it
+    QString announcedSinceCommand_;           // a reading or no answer told to it
     std::unique_ptr<ExchangeLog> exchangeLog_;
     qsizetype arrived_ = 0;  // characters the last receive event added to RxBuffer
     int clientHeight_ = 0;

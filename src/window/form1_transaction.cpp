@@ -24,7 +24,8 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
         // until the bytes have left for the line: at once for a local
         // device, after the connection is made for a network port.
         Label11->setText(renderTrace(text));
-        announcedReading_.clear();
+        if (!Timer1.isActive())  // the operator's command, not the repeat of a held button
+            announcedSinceCommand_.clear();
         logExchange(kTransmit, text);
         exchange.openReplyWindow();
         return true;
@@ -39,30 +40,31 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
         return true;
     case Reading::Outcome::Status:
         Label22->setText(reading.text);
-        announceReading(reading.text);
+        announceOnce(reading.text);
         return true;
     case Reading::Outcome::OutOfRange:
         Label22->setText(reading.text);
-        announceReading(reading.text);
+        announceOnce(reading.text);
         return false;
     }
     return true;
 }
 
-// A screen reader speaks a reading once in an exchange, though each later
-// piece of the reply decodes to it again.
-void Form1::announceReading(const QString &reading) {
-    if (reading == announcedReading_)
+// A screen reader hears a reading or no answer once for each command of the
+// operator's: not again at each later piece of the reply that decodes to the
+// same reading, nor at each repeat of a held button.
+void Form1::announceOnce(const QString &message) {
+    if (message == announcedSinceCommand_)
         return;
-    announcedReading_ = reading;
-    announce(reading);
+    announcedSinceCommand_ = message;
+    announce(message);
 }
 
 // End of the reply window.
 void Form1::Timer2_Timer() {
     if (AwaitingReply == 1) {
         Label12->setText(QStringLiteral(" X X X X"));
-        announce(QStringLiteral("No answer"));
+        announceOnce(QStringLiteral("No answer"));
     }
     exchange.endReplyWindow();  // Timer2 off, RxBuffer emptied, AwaitingReply 0
 }
