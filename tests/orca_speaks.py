@@ -178,8 +178,10 @@ def main(work):
 
     # Orca, speaking into its debug file.
     speech = Speech(os.path.join(work, "orca.debug"))
-    start(["unshare", "--pid", "--fork", "--mount-proc", "--kill-child=SIGTERM", sys.executable, "-c", ORCA_LINE_BUFFERED, speech.path],
-          env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # A user namespace too where a PID namespace needs one (not root).
+    namespace = ["unshare"] + ([] if os.geteuid() == 0 else ["--map-current-user"])
+    start(namespace + ["--pid", "--fork", "--mount-proc", "--kill-child=SIGTERM", sys.executable, "-c",
+                       ORCA_LINE_BUFFERED, speech.path], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not wait_for(lambda: speech.log_holds("ORCA: Starting registry")):
         sys.exit("Orca did not start (Debian package orca)")
 
