@@ -14,8 +14,9 @@ screen-reader user would, with the focus left on "Query status":
 - a silent projector comes back on the same name: "is back" is spoken;
 - Space again: nobody answers, and "No answer" is spoken.
 
-Orca runs in a PID namespace of its own, so that its --replace ends no
-other Orca on this machine and none ends it.
+Orca runs in a PID namespace of its own: its --replace (which ends every
+`orca` of the user) ends no other Orca on this machine, and another one
+running does not keep it from starting.
 """
 
 import os
