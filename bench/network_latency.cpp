@@ -87,6 +87,8 @@ Figures measure(Path path, int samples) {
         panel.release("Command1");
         runFor(30);
         if (!sent || panel.peer.byte(before) != 'C') {
+            qWarning("path %d, press %d: %s", int(path), i,
+                     sent ? "not a command at the peer" : "nothing at the peer in 5 s");
             figures.ok = false;
             continue;
         }
@@ -121,6 +123,10 @@ Figures measure(Path path, int samples) {
         runUntil([&] { return rxdAt && statusAt; }, 2000);
         runFor(600);
         if (panel.peer.repliesWritten() <= repliesBefore || !rxdAt || !statusAt) {
+            qWarning("path %d, reply %d: %s; RXD %s, STATUS %s (\"%s\")", int(path), i,
+                     panel.peer.repliesWritten() <= repliesBefore ? "the peer never answered" : "answered",
+                     rxdAt ? "painted" : "not painted", statusAt ? "painted" : "not painted",
+                     qPrintable(panel.form->Label22->text()));
             figures.ok = false;
             continue;
         }

@@ -183,18 +183,29 @@ void TestReconnect::operatorEndsTheWait() {
 // does with a freshly plugged adapter): the operator is told who, once, and
 // the panel keeps trying.
 void TestReconnect::deviceBackButHeldIsTriedAgain() {
-    FormOnPty f;
+    // The port is a link, as /dev/serial/by-id gives, and the device comes
+    // back behind it as another pseudo-terminal: a freed pty number may be
+    // taken by another test process before this one asks for a new one.
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttyBack"));
+    auto gone = std::make_unique<PtyPeer>();
+    QVERIFY(QFile::link(gone->path(), link));
+    FormOnPty f(false);
+    qputenv("MV70_COM1", link.toLocal8Bit());
+    f->Form_Load();
     f->show();
+    QVERIFY(f->MSComm1.PortOpen());
     QSignalSpy stillAway(&f->MSComm1, &serial::MSComm::lineStillAway);
-    f.com1.hangUp();
+    gone->hangUp();
     QTRY_VERIFY_WITH_TIMEOUT(f->MSComm1.isWaitingForLine(), 5000);
 
     PtyPeer back;
-    qputenv("MV70_COM1", back.path().toLocal8Bit());
+    QVERIFY(QFile::remove(link) && QFile::link(back.path(), link));
     QProcess holder;
     holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
     QVERIFY(holder.waitForStarted());
-    QFile lock(QStringLiteral("/var/lock/LCK..") + back.path().mid(5).replace(u'/', u'_'));
+    // The holder locks the name it was given, as serial programs do.
+    QFile lock(QStringLiteral("/var/lock/LCK..") + QString(link).replace(u'/', u'_'));
     QVERIFY(lock.open(QIODevice::WriteOnly));
     lock.write(QByteArray::number(holder.processId()).rightJustified(10, ' ') + '\n');
     lock.close();
@@ -204,16 +215,17 @@ void TestReconnect::deviceBackButHeldIsTriedAgain() {
     QVERIFY(!f->MSComm1.PortOpen());
     QVERIFY(f->MSComm1.isWaitingForLine());
     QTRY_COMPARE_WITH_TIMEOUT(stillAway.size(), 1, 5000);  // once its facts are looked up
-    QCOMPARE(f->Label22->text(),
-             QStringLiteral(" COM1: %1 is in use by another program: sleep (process %2). Trying again every second...")
-                 .arg(back.path())
-                 .arg(holder.processId()));
+    QCOMPARE(
+        f->Label22->text(),
+        QStringLiteral(" COM1: %1 (%2) is in use by another program: sleep (process %3). Trying again every second...")
+            .arg(link, back.path())
+            .arg(holder.processId()));
 
     holder.kill();
     holder.waitForFinished();  // its lock is stale now
     f->MSComm1.reconnectWatch().tick();
     QVERIFY(f->MSComm1.PortOpen());
-    QCOMPARE(f->Label22->text(), QStringLiteral(" COM1 (%1) is back").arg(back.path()));
+    QCOMPARE(f->Label22->text(), QStringLiteral(" COM1 (%1) is back").arg(link));
     QCOMPARE(f.sendMarkerAndRead(back), QByteArray("MARK\r"));
     f.form.reset();
     lock.remove();  // should the stale one have been left behind
