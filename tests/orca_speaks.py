@@ -221,31 +221,58 @@ def main(work):
     button.queryComponent().grabFocus()
     check(speech.wait("Query status"), "the focus on 'Query status' is spoken")
 
-    # 1. Space, and the reading.
-    speech.set_mark()
-    subprocess.run(["xdotool", "key", "space"], env=env, check=True)
-    check(speech.wait("Stand by"), "the reading ' Stand by' is spoken (heard: %r)" % speech.since_mark())
+    def key(name):
+        return lambda: subprocess.run(["xdotool", "key", name], env=env, check=True)
 
-    # 2. The projector goes away.
-    speech.set_mark()
-    stop(sim)
-    check(speech.wait("disconnected"), "the lost line is spoken (heard: %r)" % speech.since_mark())
+    def find(predicate):
+        return pyatspi.findDescendant(button.getApplication(), lambda n: n is not None and predicate(n))
 
-    # 3. It comes back on the same name, silent from now on.
-    speech.set_mark()
-    start_sim("--silent")
-    check(speech.wait("is back"), "'is back' is spoken (heard: %r)" % speech.since_mark())
+    def press_menu_on():
+        find(lambda n: n.description == "sends C1C").queryAction().doAction(0)
 
-    # 4. Space again, and nobody answers.
-    speech.set_mark()
-    subprocess.run(["xdotool", "key", "space"], env=env, check=True)
-    check(speech.wait("No answer"), "no answer is spoken (heard: %r)" % speech.since_mark())
+    def hold_cursor_up():
+        # After the menu's entry the arrows repeat every 200 ms with a 150 ms
+        # reply window: each repeat ends in " X X X X" while nobody answers.
+        up = find(lambda n: n.name == "Cursor up")
+        x, y, width, height = up.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "mousedown", "1"], env=env,
+                       check=True)
+        time.sleep(1.5)  # some seven repeats; any number above one will do
+        subprocess.run(["xdotool", "mouseup", "1"], env=env, check=True)
 
-    # Each once, and the focus never moved away from the button.
+    projector = {"sim": sim}
+
+    def stop_sim():
+        stop(projector["sim"])
+
+    def start_silent_sim():
+        projector["sim"] = start_sim("--silent")
+
+    # What the operator does, and what Orca must then say once. The speech
+    # after each step up to the next one's is what the step made Orca say;
+    # the last step is followed by a lost line, which shows that all of the
+    # hold's messages have been spoken (they were sent before it).
+    steps = [
+        ("Space on 'Query status'", key("space"), "Stand by"),
+        ("the projector gone", stop_sim, "disconnected"),
+        ("a silent projector back", start_silent_sim, "is back"),
+        ("Space again", key("space"), "No answer"),
+        ("the menu's entry pressed", press_menu_on, "No answer"),
+        ("'Cursor up' held with the mouse", hold_cursor_up, "No answer"),
+        ("the projector gone again", stop_sim, "disconnected"),
+    ]
+    marks = []
+    for what, action, words in steps:
+        speech.set_mark()
+        marks.append(speech.mark)
+        action()
+        check(speech.wait(words), "%s: %r is spoken (heard: %r)" % (what, words, speech.since_mark()))
     heard = speech.all()
-    for words in ("Stand by", "disconnected", "is back", "No answer"):
-        count = sum(words in u for u in heard)
-        check(count == 1, "%r spoken once, not %d times" % (words, count))
+    marks.append(len(heard))
+    for (what, _, words), begin, end in zip(steps[:-1], marks, marks[1:]):
+        count = sum(words in u for u in heard[begin:end])
+        check(count == 1, "%s: %r spoken once, not %d times" % (what, words, count))
+    # The focus never moved away from the button before the mouse took it.
     check(sum("Query status" in u for u in heard) == 1, "the focus stays on 'Query status'")
     print("Orca said, after the focus came to the window:")
     for utterance in heard:
