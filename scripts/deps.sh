@@ -33,11 +33,13 @@ MV70_HEADLESS_PACKAGES=(xvfb xdotool imagemagick)
 # in a private D-Bus session with the window on a virtual X server, for the
 # test that reads the window's accessibility tree as a screen reader does
 # (the benchmark attaches the same kind of client to the stream's cost).
+# Orca, the screen reader, speaks the window there (with the desktop test's
+# openbox and xdotool), its speech written to its debug file.
 # The bridge's MQTT face runs against Debian's broker (mosquitto, with
 # mosquitto_passwd for its password file), watched by an MQTT client nobody
 # here wrote (python3-paho-mqtt); openssl makes the broker's test certificate.
 MV70_TEST_PACKAGES=(ser2net at-spi2-core python3-pyatspi dbus-daemon dbus-bin xvfb
-                    mosquitto python3-paho-mqtt openssl)
+                    orca mosquitto python3-paho-mqtt openssl)
 
 # A PJLink client nobody here wrote, for mv70-bridge's PJLink face: the npm
 # package `pjlink`, put into a build folder by mv70_npm_client. It runs on

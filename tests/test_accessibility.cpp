@@ -161,6 +161,24 @@ void TestAccessibility::noEventWhileNobodyListens() {
     QTest::qWait(3 * MonitorLine::kSteadyRepaintIntervalMs);
     for (const MonitorLine *line : {f->Label11, f->Label12, f->Label22})
         QCOMPARE(line->nameChangesRaised(), quint64{0});
+
+    // A reading, no answer and a lost line make no announcer either.
+    f->show();
+    f->activateWindow();
+    QTRY_VERIFY(f->isActiveWindow());
+    f->OneShot_Click(*findOneShot("Command44"));  // STATUS: CR0
+    QCOMPARE(f.com1.readUntil("CR0\r"), QByteArray("CR0\r"));
+    f.com1.write("80\r");
+    QTRY_COMPARE(f->Label22->text(), QStringLiteral(" Stand by"));
+    f->OneShot_Click(*findOneShot("Command44"));
+    QCOMPARE(f.com1.readUntil("CR0\r"), QByteArray("CR0\r"));
+    QTRY_COMPARE(f->AwaitingReply, quint8{1});
+    f->Timer2_Timer();
+    QCOMPARE(f->Label12->text(), QStringLiteral(" X X X X"));
+    f.com1.hangUp();
+    QTRY_VERIFY(f->MSComm1.isWaitingForLine());
+    QVERIFY(!f->Label22->text().isEmpty());
+    QCOMPARE(f->findChild<Announcer *>(), nullptr);
 }
 
 QTEST_MAIN(TestAccessibility)

@@ -101,7 +101,39 @@ void MonitorLine::paintEvent(QPaintEvent *event) {
     painter.drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, visiblePart(text_).toString());
 }
 
+Announcer::Announcer(QWidget *window) : QWidget(window) {
+    setObjectName(QStringLiteral("Announcer"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    setGeometry(0, 0, 0, 0);
+    hide();
+}
+
+void Announcer::announce(const QString &message) {
+    message_ = message.trimmed();
+    ++announced_;
+    // The new name first, so that a screen reader that keeps names does not
+    // speak the one before.
+    QAccessibleEvent named(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&named);
+    QAccessibleEvent shown(this, QAccessible::ObjectShow);
+    QAccessible::updateAccessibility(&shown);
+}
+
 namespace {
+
+// The announcer as assistive technology sees it: a notification whose name
+// is the message.
+class AnnouncerAccessible : public QAccessibleWidget {
+public:
+    explicit AnnouncerAccessible(Announcer *announcer) : QAccessibleWidget(announcer, QAccessible::Notification) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name)
+            return static_cast<const Announcer *>(widget())->message();
+        return QAccessibleWidget::text(t);
+    }
+};
 
 // A monitor line as assistive technology sees it: a label whose name is the
 // text the line paints. A receive trace may run to tens of thousands of
@@ -126,6 +158,8 @@ QAccessibleInterface *windowControlsFactory(const QString &className, QObject *o
     auto *widget = static_cast<QWidget *>(object);
     if (className == QLatin1String(MonitorLine::staticMetaObject.className()))
         return new MonitorLineAccessible(static_cast<MonitorLine *>(widget));
+    if (className == QLatin1String(Announcer::staticMetaObject.className()))
+        return new AnnouncerAccessible(static_cast<Announcer *>(widget));
     // A plain frame groups the controls in it; its accessible name is the
     // group's caption.
     if (object->metaObject() == &QFrame::staticMetaObject)

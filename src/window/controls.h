@@ -131,8 +131,37 @@ private:
     Qt::MouseButtons held_;
 };
 
+// Says a short message to a screen reader without moving the focus: the
+// reading that arrived, no answer, a line lost or back. Screen readers speak
+// by themselves only the focused control and notifications that appear, so
+// the message is given as a notification that appears: an invisible child of
+// the window, of no size, whose accessible name is the message, tells
+// assistive technology each time that it is now showing. It is never shown
+// or painted.
+//
+// The window makes one only once a screen reader listens, and has it speak
+// only while the window is active, as a screen reader speaks only for the
+// active window.
+class Announcer : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Announcer(QWidget *window);
+
+    // Tells assistive technology that `message` appeared.
+    void announce(const QString &message);
+    const QString &message() const { return message_; }
+    // How many messages this announcer has told of.
+    quint64 announced() const { return announced_; }
+
+private:
+    QString message_;
+    quint64 announced_ = 0;
+};
+
 // Makes the window's own kinds of control known to assistive technology:
-// the monitor lines as static text, plain frames as named groups. Called
+// the monitor lines as static text, plain frames as named groups, the
+// announcer as a notification. Called
 // once before the first window is built; later calls do nothing.
 void installAccessibleInterfaces();
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/form1.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -317,11 +318,21 @@ QSize Form1::estimatedOuterSize() const {
 void Form1::reportFailure(const QString &description) {
     lineStateShown_ = false;
     Label22->setText(u' ' + description);
+    announce(description);
 }
 
 void Form1::reportLineState(const QString &description) {
     Label22->setText(u' ' + description);
     lineStateShown_ = true;
+    announce(description);
+}
+
+void Form1::announce(const QString &message) {
+    if (!QAccessible::isActive() || !isActiveWindow())
+        return;
+    if (!announcer_)
+        announcer_ = new window::Announcer(this);
+    announcer_->announce(message);
 }
 
 void Form1::Form_Load() {

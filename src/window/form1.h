@@ -145,6 +145,10 @@ private:
     // What the line is doing (lost, waited for, back): shown on the STATUS
     // line until the next command, through the display hold of an earlier one.
     void reportLineState(const QString &description);
+    // A message for a screen reader to speak now (a reading, no answer, a
+    // failure), when one listens and this window is active; nothing else.
+    void announce(const QString &message);
+    void announceOnce(const QString &message);
     // The warning box for a failed opening, once the failure's facts are in
     // (they are looked up off this thread).
     void warnOpenFailure(const serial::CommOutcome &outcome);
@@ -158,6 +162,8 @@ private:
     QSize estimatedOuterSize() const;
 
     QHash<QByteArray, QWidget *> controls_;
+    window::Announcer *announcer_ = nullptr;  // made once a screen reader listens
+    QString announcedSinceCommand_;           // a reading or no answer told to it
     std::unique_ptr<ExchangeLog> exchangeLog_;
     qsizetype arrived_ = 0;  // characters the last receive event added to RxBuffer
     int clientHeight_ = 0;

@@ -25,6 +25,8 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
         // device, after the connection is made for a network port.
         Label11->setText(renderTrace(text));
         lineStateShown_ = false;  // this command's display hold ends it
+        if (!Timer1.isActive())  // the operator's command, not the repeat of a held button
+            announcedSinceCommand_.clear();
         logExchange(kTransmit, text);
         exchange.openReplyWindow();
         return true;
@@ -40,19 +42,33 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
     case Reading::Outcome::Status:
         lineStateShown_ = false;
         Label22->setText(reading.text);
+        announceOnce(reading.text);
         return true;
     case Reading::Outcome::OutOfRange:
         lineStateShown_ = false;
         Label22->setText(reading.text);
+        announceOnce(reading.text);
         return false;
     }
     return true;
 }
 
+// A screen reader hears a reading or no answer once for each command of the
+// operator's: not again at each later piece of the reply that decodes to the
+// same reading, nor at each repeat of a held button.
+void Form1::announceOnce(const QString &message) {
+    if (message == announcedSinceCommand_)
+        return;
+    announcedSinceCommand_ = message;
+    announce(message);
+}
+
 // End of the reply window.
 void Form1::Timer2_Timer() {
-    if (AwaitingReply == 1)
+    if (AwaitingReply == 1) {
         Label12->setText(QStringLiteral(" X X X X"));
+        announceOnce(QStringLiteral("No answer"));
+    }
     exchange.endReplyWindow();  // Timer2 off, RxBuffer emptied, AwaitingReply 0
 }
 
