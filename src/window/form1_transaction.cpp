@@ -25,7 +25,7 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
         // device, after the connection is made for a network port.
         Label11->setText(renderTrace(text));
         lineStateShown_ = false;  // this command's display hold ends it
-        if (!Timer1.isActive())  // the operator's command, not the repeat of a held button
+        if (!Timer1.isActive())   // the operator's command, not the repeat of a held button
             announcedSinceCommand_.clear();
         logExchange(kTransmit, text);
         exchange.openReplyWindow();
