@@ -26,7 +26,7 @@
 #include <memory>
 #include <vector>
 
-#include "bridge/mqtt_client.h"
+#include "mqtt_client/mqtt_client.h"
 #include "mosquitto_process.h"
 #include "stats.h"
 

@@ -17,7 +17,11 @@ set(rules
   "window       | logic serial window              | *"
   "pjlink       | logic pjlink                     | Core"
   "mqtt         | logic mqtt                       | Core"
-  "bridge       | logic serial pjlink mqtt bridge  | Core Network SerialPort"
+  "projector    | logic serial projector          | Core"
+  "pjlink_server| logic pjlink projector pjlink_server | Core Network"
+  "mqtt_client  | logic mqtt mqtt_client           | Core"
+  "mqtt_bridge  | logic mqtt mqtt_client projector mqtt_bridge | Core"
+  "bridge       | logic serial projector pjlink pjlink_server mqtt mqtt_client mqtt_bridge bridge | Core Network"
 )
 
 # Known crossings still to be undone, as "file|included": each one a debt.

@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 
 #include "bridge/options.h"
-#include "bridge/projector.h"
-#include "bridge/readings.h"
+#include "projector/projector.h"
+#include "projector/readings.h"
 #include "logic/trace.h"
 #include "sim_process.h"
 #include "wire_tap.h"

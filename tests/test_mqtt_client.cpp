@@ -6,7 +6,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "bridge/mqtt_client.h"
+#include "mqtt_client/mqtt_client.h"
 #include "mosquitto_process.h"
 #include "mqtt_peer.h"
 

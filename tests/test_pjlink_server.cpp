@@ -13,8 +13,8 @@
 
 #include <memory>
 
-#include "bridge/pjlink_server.h"
-#include "bridge/projector.h"
+#include "pjlink_server/pjlink_server.h"
+#include "projector/projector.h"
 #include "pjlink/protocol.h"
 #include "sim_process.h"
 

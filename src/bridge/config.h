@@ -3,34 +3,15 @@
 // What mv70-bridge is told to do: one section per projector, from the
 // command line (one projector) or a configuration file (several).
 
-#include <QByteArray>
-#include <QHostAddress>
-#include <QList>
 #include <QString>
 
 #include <optional>
 
-#include "bridge/projector.h"
+#include "mqtt_bridge/mqtt_bridge.h"
+#include "pjlink_server/pjlink_server.h"
+#include "projector/projector.h"
 
 namespace mv70::bridge {
-
-struct PjlinkConfig {
-    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
-    quint16 port = 4352;
-    QByteArray password;  // read from the owner-only password file; empty: no authentication
-    // Where Class 2 status notifications go (host and UDP port); none when unset.
-    std::optional<QHostAddress> notifyAddress;
-    quint16 notifyPort = 4352;
-};
-
-struct MqttConfig {
-    QString url;  // mqtt://HOST:PORT or mqtts://HOST:PORT
-    QString caFile;
-    QString user;
-    QByteArray password;  // read from the owner-only password file
-    QString prefix = QStringLiteral("mv70");
-    QString discoveryPrefix = QStringLiteral("homeassistant");
-};
 
 struct BridgeSection {
     ProjectorConfig projector;

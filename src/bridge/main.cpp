@@ -16,17 +16,10 @@
 #include <vector>
 
 #include "bridge/options.h"
-#include "bridge/projector.h"
 #include "logic/exchange_log.h"
-
-#include "bridge/pjlink_server.h"
-
-// The MQTT face plugs in here once it is built (a build folder made before it
-// came needs main.cpp touched: a header that appears is not a dependency).
-#if __has_include("bridge/mqtt_bridge.h")
-#include "bridge/mqtt_bridge.h"
-#define MV70_HAVE_MQTT 1
-#endif
+#include "mqtt_bridge/mqtt_bridge.h"
+#include "pjlink_server/pjlink_server.h"
+#include "projector/projector.h"
 
 namespace {
 
@@ -129,13 +122,9 @@ int main(int argc, char *argv[]) {
             faces.push_back(std::move(server));
         }
         if (section.mqtt) {
-#ifdef MV70_HAVE_MQTT
             auto mqtt = std::make_unique<mv70::bridge::MqttBridge>(*projector, *section.mqtt, nullptr);
             mqtt->start();
             faces.push_back(std::move(mqtt));
-#else
-            say(QStringLiteral("%1: this build has no MQTT face").arg(name));
-#endif
         }
         say(QStringLiteral("%1: projector on %2").arg(name, section.projector.device));
         projectors.push_back(std::move(projector));

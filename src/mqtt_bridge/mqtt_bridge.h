@@ -4,16 +4,27 @@
 // commands from command topics, and Home Assistant's discovery document, on a
 // connection of its own to the site's broker.
 
+#include <QByteArray>
 #include <QHash>
 #include <QObject>
+#include <QString>
 
-#include "bridge/config.h"
-#include "bridge/projector.h"
 #include "mqtt/topics.h"
+#include "projector/projector.h"
 
 namespace mv70::bridge {
 
 class MqttClient;
+
+// The broker, the credentials and the topic prefixes of the MQTT face.
+struct MqttConfig {
+    QString url;  // mqtt://HOST:PORT or mqtts://HOST:PORT
+    QString caFile;
+    QString user;
+    QByteArray password;  // read from the owner-only password file
+    QString prefix = QStringLiteral("mv70");
+    QString discoveryPrefix = QStringLiteral("homeassistant");
+};
 
 class MqttBridge : public QObject {
     Q_OBJECT

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "bridge/projector.h"
+#include "projector/projector.h"
 
-#include "bridge/readings.h"
 #include "logic/command_table.h"
 #include "logic/controller_state.h"
 #include "logic/exchange.h"
 #include "logic/exchange_log.h"
 #include "logic/reply_decoder.h"
+#include "projector/readings.h"
 #include "serial/mscomm.h"
 
 #include <QTimer>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "bridge/readings.h"
+#include "projector/readings.h"
 
 #include "logic/command_table.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "bridge/mqtt_client.h"
+#include "mqtt_client/mqtt_client.h"
 
 #include <QDateTime>
 

@@ -15,15 +15,26 @@
 #include <QObject>
 #include <QPointer>
 
-#include "bridge/config.h"
-#include "bridge/projector.h"
+#include <optional>
+
 #include "pjlink/mapping.h"
+#include "projector/projector.h"
 
 class QTcpServer;
 class QTcpSocket;
 class QUdpSocket;
 
 namespace mv70::bridge {
+
+// Where the PJLink face listens, its password and where its notifications go.
+struct PjlinkConfig {
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+    quint16 port = 4352;
+    QByteArray password;  // read from the owner-only password file; empty: no authentication
+    // Where Class 2 status notifications go (host and UDP port); none when unset.
+    std::optional<QHostAddress> notifyAddress;
+    quint16 notifyPort = 4352;
+};
 
 class PjlinkServer : public QObject {
     Q_OBJECT

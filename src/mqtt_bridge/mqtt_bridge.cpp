@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "bridge/mqtt_bridge.h"
+#include "mqtt_bridge/mqtt_bridge.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QPointer>
 
-#include "bridge/mqtt_client.h"
 #include "mqtt/discovery.h"
+#include "mqtt_client/mqtt_client.h"
 
 namespace mv70::bridge {
 namespace {
@@ -76,7 +76,7 @@ void MqttBridge::publishAll() {
     // The bridge is there before anything it says about the projector.
     published_.clear();
     publishRetained(topics_.bridgeAvailability(), mqtt::kOnline);
-    const mqtt::DeviceInfo device{projector_.config().name, QStringLiteral(MV70_BRIDGE_VERSION)};
+    const mqtt::DeviceInfo device{projector_.config().name, QStringLiteral(MV70_VERSION)};
     client_->publish(mqtt::discoveryTopic(config_.discoveryPrefix, topics_), mqtt::discoveryDocument(topics_, device),
                      true);
     publishState(projector_.state());

@@ -12,8 +12,8 @@
 #include <optional>
 #include <string_view>
 
-#include "bridge/projector.h"
 #include "logic/reply_decoder.h"
+#include "projector/projector.h"
 
 namespace mv70::bridge {
 

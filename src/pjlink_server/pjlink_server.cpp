@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "bridge/pjlink_server.h"
+#include "pjlink_server/pjlink_server.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
