@@ -138,6 +138,10 @@ int main(int argc, char *argv[]) {
     }
     faces.clear();
     projectors.clear();
-    logs.clear();  // each log writes what is left, within its bounded wait
+    // Each log writes what is left, within its bounded wait.
+    for (const auto &log : std::as_const(logs))
+        if (const qint64 dropped = log->finish(); dropped > 0)
+            say(mv70::ExchangeLog::droppedAtExit(log->path(), dropped));
+    logs.clear();
     return status;
 }
