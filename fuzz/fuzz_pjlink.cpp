@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     on.power = mv70::bridge::Power::On;
     on.lampHours = 99999;
     const mv70::bridge::ProjectorState lost;
-    const mv70::pjlink::Identity identity{QByteArray(64, 'n'), "mv70-bridge 1.40"};
+    const mv70::pjlink::Identity identity{QByteArray(64, 'n'), "mv70-bridge " MV70_VERSION};
     Session session({}, {});
     session.feed(input);
     while (const std::optional<Session::Step> next = session.next()) {

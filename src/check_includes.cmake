@@ -13,15 +13,16 @@ cmake_minimum_required(VERSION 3.25)
 set(rules
   "logic        | logic                            | Core"
   "serial       | logic serial                     | Core Network SerialPort Concurrent"
-  "ctl          | logic serial ctl                 | Core Network SerialPort"
-  "window       | logic serial window              | *"
+  "process      | process                          | Core"
+  "ctl          | logic serial process ctl         | Core Network SerialPort"
+  "window       | logic serial process window      | *"
   "pjlink       | logic pjlink                     | Core"
   "mqtt         | logic mqtt                       | Core"
   "projector    | logic serial projector          | Core"
   "pjlink_server| logic pjlink projector pjlink_server | Core Network"
   "mqtt_client  | logic mqtt mqtt_client           | Core"
   "mqtt_bridge  | logic mqtt mqtt_client projector mqtt_bridge | Core"
-  "bridge       | logic serial projector pjlink pjlink_server mqtt mqtt_client mqtt_bridge bridge | Core Network"
+  "bridge       | logic serial projector pjlink pjlink_server mqtt mqtt_client mqtt_bridge process bridge | Core Network"
 )
 
 # Known crossings still to be undone, as "file|included": each one a debt.

@@ -9,12 +9,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "bridge/options.h"
+#include "logic/trace.h"
 #include "projector/projector.h"
 #include "projector/readings.h"
-#include "logic/trace.h"
 #include "sim_process.h"
 #include "wire_tap.h"
 
@@ -82,6 +85,20 @@ quint16 freePort() {
     return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
 }
 
+// Qt SerialPort's lock file of a device, in the first folder it may write to.
+bool lockFileExists(const QString &device) {
+    const QString name = device.mid(5).replace(u'/', u'_');  // without /dev/
+    for (const char *folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"})
+        if (QFileInfo::exists(QString::fromLatin1(folder) + QStringLiteral("/LCK..") + name))
+            return true;
+    return false;
+}
+
+QByteArray contentOf(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 void writeFile(const QString &path, const QByteArray &content, int mode = 0600) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -105,6 +122,8 @@ private slots:
     void aLostLineFailsItsCommandsAndComesBack();
     void commandLineAndConfigurationFile_data();
     void commandLineAndConfigurationFile();
+    void hangUpReopensTheLogAndNoSignalLeavesALock_data();
+    void hangUpReopensTheLogAndNoSignalLeavesALock();
 };
 
 // The decoder's reading of a reply, as the poller gets it, into the state.
@@ -474,6 +493,43 @@ void TestBridge::commandLineAndConfigurationFile_data() {
         "[a]\nport=x\npjlink=127.0.0.1:1\n[b]\nport=x\npjlink=127.0.0.1:2\n");
     row("config empty", {"--config", "$DIR/bridge.conf"}, "error:has no [projector] section", "# nothing\n");
     row("config missing", {"--config", "$DIR/none.conf"}, "error:cannot read the configuration file");
+
+    // Bad configurations and files, each refused with what is wrong; and
+    // the keys that must pass.
+    const QStringList conf = {"--config", "$DIR/bridge.conf"};
+    row("section twice", conf, "error:[a] stands twice, at lines 1 and 6",
+        "[a]\nport=x\n[b]\nport=y\npjlink=127.0.0.1:2\n[a]\nname=z\n");
+    row("key twice", conf, "error:[a]: \"port\" stands twice, at lines 2 and 4", "[a]\nport=x\nname=n\nport=y\n");
+    row("one topic for two names", conf, "error:\"Hall A\" and \"Hall_A\" give one MQTT topic, mv70/Hall_A",
+        "[Hall A]\nport=x\nmqtt=mqtt://127.0.0.1:1883\n[Hall_A]\nport=y\nmqtt=mqtt://127.0.0.1:1883\n");
+    row("one device under two names", conf, "error:\"a\" and \"b\" have the same device: /dev/null and $DIR/link",
+        "[a]\nport=/dev/null\npjlink=127.0.0.1:1\n[b]\nport=$DIR/link\npjlink=127.0.0.1:2\n");
+    row("quote left open", conf, "error:[hall], line 2: the value of name holds a control character",
+        "[hall]\nname=\"Hall A\nport=x\n");
+    row("control character on the command line", {"--port", "a\rb"},
+        "error:the value of port holds a control character: \"a\\x0db\"");
+    row("settings", {"--port", "x", "--settings", "abc"}, "error:Invalid line settings \"abc\"");
+    row("password file a FIFO", {"--port", "x", "--pjlink-password-file", "$DIR/fifo"},
+        "error:fifo is not a regular file");
+    row("password over 32 bytes", {"--port", "x", "--pjlink-password-file", "$DIR/long"},
+        "error:long is 33 bytes long; PJLink allows at most 32");
+    row("password with a NUL", {"--port", "x", "--pjlink-password-file", "$DIR/nul"},
+        "error:nul holds a control character");
+    row("password of 32 bytes", {"--port", "x", "--pjlink-password-file", "$DIR/max"},
+        "run:mv70 x 127.0.0.1:4352 pw=0 mqtt=-");
+    row("serial too long", {"--port", "x", "--serial", QString(33, u'S')}, "error:serial must be at most 32");
+    row("serial not ASCII", {"--port", "x", "--serial", "Nº1"}, "error:serial must be at most 32");
+    row("reply window too short", {"--port", "x", "--reply-window", "99"}, "error:reply-window must be");
+    row("discovery prefix with a wildcard", conf, "error:discovery-prefix must be",
+        "[a]\nport=x\nmqtt=mqtt://127.0.0.1:1883\ndiscovery-prefix=ha/#\n");
+    row("discovery prefix empty", conf, "error:discovery-prefix must be",
+        "[a]\nport=x\nmqtt=mqtt://127.0.0.1:1883\ndiscovery-prefix=\n");
+    row("discovery prefix without mqtt", {"--port", "x", "--discovery-prefix", "ha"},
+        "error:--discovery-prefix without --mqtt");
+    row("serial, reply window and discovery prefix", conf,
+        "run:a x 127.0.0.1:4352 pw=0 mqtt=mqtt://127.0.0.1:1883  pw=0 serial=SN 0042-A reply=1500 discovery=ha/mv70",
+        "[a]\nport=x\npjlink=127.0.0.1:4352\nmqtt=mqtt://127.0.0.1:1883\nserial=SN 0042-A\nreply-window=1500\n"
+        "discovery-prefix=ha/mv70\n");
 }
 
 void TestBridge::commandLineAndConfigurationFile() {
@@ -484,6 +540,13 @@ void TestBridge::commandLineAndConfigurationFile() {
     writeFile(dir.filePath(QStringLiteral("secret")), "s3cret\n");
     writeFile(dir.filePath(QStringLiteral("open")), "s3cret\n", 0640);
     writeFile(dir.filePath(QStringLiteral("empty")), "\n");
+    writeFile(dir.filePath(QStringLiteral("long")), QByteArray(33, 'p') + '\n');
+    writeFile(dir.filePath(QStringLiteral("max")), QByteArray(32, 'p') + '\n');
+    writeFile(dir.filePath(QStringLiteral("nul")), QByteArray("s3c\0ret\n", 8));
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), dir.filePath(QStringLiteral("link"))));
+    config.replace(QStringLiteral("$DIR"), dir.path());
+    expected.replace(QStringLiteral("$DIR"), dir.path());
     if (!config.isEmpty())
         writeFile(dir.filePath(QStringLiteral("bridge.conf")), config.toUtf8(), 0644);
     arguments.replaceInStrings(QStringLiteral("$DIR"), dir.path());
@@ -515,6 +578,12 @@ void TestBridge::commandLineAndConfigurationFile() {
                            : QStringLiteral(" mqtt=-");
             if (s.projector.settings != ProjectorConfig().settings)
                 text += QStringLiteral(" settings=") + s.projector.settings;
+            if (s.pjlink && !s.pjlink->serialNumber.isEmpty())
+                text += QStringLiteral(" serial=") + QString::fromLatin1(s.pjlink->serialNumber);
+            if (s.projector.replyWindowMs != ProjectorConfig().replyWindowMs)
+                text += QStringLiteral(" reply=%1").arg(s.projector.replyWindowMs);
+            if (s.mqtt && s.mqtt->discoveryPrefix != MqttConfig().discoveryPrefix)
+                text += QStringLiteral(" discovery=") + s.mqtt->discoveryPrefix;
             sections.append(text);
         }
         actual = QStringLiteral("run:") + sections.join(QStringLiteral(" | "));
@@ -523,9 +592,54 @@ void TestBridge::commandLineAndConfigurationFile() {
     }
     if (expected.startsWith(u"error:")) {
         QVERIFY2(actual.startsWith(u"error:") && actual.contains(expected.sliced(6)), qPrintable(actual));
-        QVERIFY2(!actual.contains(u"s3cret"), qPrintable(actual));  // a refusal never shows a password
+        QVERIFY2(!actual.contains(u"s3cret") && !actual.contains(u"ppp"), qPrintable(actual));  // nor a password
+        // What came from the row is shown, never acted on by a terminal.
+        QVERIFY2(std::none_of(actual.begin(), actual.end(), [](QChar c) { return c.unicode() < 0x20; }),
+                 qPrintable(actual));
     } else
         QCOMPARE(actual, expected);
+}
+
+void TestBridge::hangUpReopensTheLogAndNoSignalLeavesALock_data() {
+    QTest::addColumn<int>("signo");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 0;
+    QTest::newRow("SIGQUIT") << int(SIGQUIT) << 128 + 3;
+}
+
+// A log rotated away (renamed, then SIGHUP as logrotate's postrotate sends
+// it): the bridge goes on, its next lines in a new file of the old name and
+// none in the old one. A signal that ends it closes its line first: no
+// lock file is left behind.
+void TestBridge::hangUpReopensTheLogAndNoSignalLeavesALock() {
+    QFETCH(int, signo);
+    QFETCH(int, exitCode);
+    SimProcess sim;
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("hall.log"));
+    QProcess bridge;
+    // MQTT alone, to a broker that is not there: no port to listen on.
+    bridge.start(QStringLiteral(MV70_BRIDGE_PROGRAM),
+                 {QStringLiteral("--port"), sim.path(), QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:1"),
+                  QStringLiteral("--status-poll"), QStringLiteral("200"), QStringLiteral("--log"), log});
+    QTRY_VERIFY_WITH_TIMEOUT(contentOf(log).count("\tRX\t") >= 2, 10000);
+    QVERIFY(lockFileExists(sim.path()));
+
+    QVERIFY(QFile::rename(log, log + QStringLiteral(".1")));
+    QCOMPARE(::kill(pid_t(bridge.processId()), SIGHUP), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(contentOf(log).contains("\tRX\t"), 10000);
+    const QByteArray rotated = contentOf(log + QStringLiteral(".1"));
+    const qsizetype lines = contentOf(log).count('\n');
+    QTRY_VERIFY_WITH_TIMEOUT(contentOf(log).count('\n') >= lines + 4, 10000);
+    QCOMPARE(contentOf(log + QStringLiteral(".1")), rotated);
+    QCOMPARE(bridge.state(), QProcess::Running);
+
+    QCOMPARE(::kill(pid_t(bridge.processId()), signo), 0);
+    QVERIFY(bridge.waitForFinished(10000));
+    QCOMPARE(bridge.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(bridge.exitCode(), exitCode);
+    QVERIFY(!lockFileExists(sim.path()));
+    QVERIFY(bridge.readAllStandardError().contains("SIGHUP: the exchange logs are opened again"));
 }
 
 QTEST_GUILESS_MAIN(TestBridge)

@@ -104,7 +104,7 @@ void TestLayout::controlsInFramesLieInsideTheirFrame() {
 
 void TestLayout::windowAndTimersAsStored() {
     FormOnPty f(false);
-    QCOMPARE(f->windowTitle(), QStringLiteral("OLVA   MV70  CONTROL   Ver.1.40"));
+    QCOMPARE(f->windowTitle(), QStringLiteral("OLVA   MV70  CONTROL   Ver." MV70_VERSION));
     QCOMPARE(f->size(), QSize(633, 582));
     QCOMPARE(f->minimumSize(), f->maximumSize());  // the operator cannot resize it
     QVERIFY(!(f->windowFlags() & Qt::WindowMaximizeButtonHint));

@@ -6,8 +6,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "mqtt_client/mqtt_client.h"
 #include "mosquitto_process.h"
+#include "mqtt_client/mqtt_client.h"
 #include "mqtt_peer.h"
 
 using mv70::bridge::MqttClient;

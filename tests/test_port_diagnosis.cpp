@@ -232,7 +232,7 @@ void TestPortDiagnosis::commandLine() {
     };
     auto [code, out] = run({QStringLiteral("--version")});
     QCOMPARE(code, 0);
-    QCOMPARE(out, QStringLiteral("mv70-control 1.40\n"));
+    QCOMPARE(out, QStringLiteral("mv70-control " MV70_VERSION "\n"));
     std::tie(code, out) = run({QStringLiteral("--help")});
     QCOMPARE(code, 0);
     QVERIFY2(out.startsWith("Usage: mv70-control") && out.contains("--com1 <device>") && out.contains("--list-ports"),

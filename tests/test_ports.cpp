@@ -311,7 +311,7 @@ void TestPorts::warningBoxIsPlainWithOneButton() {
         QVERIFY(box);
         seen = true;
         QCOMPARE(box->icon(), QMessageBox::Warning);
-        QCOMPARE(box->windowTitle(), QStringLiteral("OLVA   MV70  CONTROL   Ver.1.40"));
+        QCOMPARE(box->windowTitle(), QStringLiteral("OLVA   MV70  CONTROL   Ver." MV70_VERSION));
         QCOMPARE(box->textFormat(), Qt::PlainText);
         QCOMPARE(box->text(), QStringLiteral("<b>COM9</b> & more"));
         QCOMPARE(box->buttons().size(), 1);

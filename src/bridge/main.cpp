@@ -3,58 +3,41 @@
 // and on an MQTT broker. No widgets; one thread; everything on the event loop.
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QHash>
-#include <QSocketNotifier>
 #include <QTextStream>
 
 #include <csignal>
-#include <cstdio>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 #include "bridge/options.h"
 #include "logic/exchange_log.h"
 #include "mqtt_bridge/mqtt_bridge.h"
 #include "pjlink_server/pjlink_server.h"
+#include "process/signals.h"
 #include "projector/projector.h"
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGTERM and SIGINT end the event loop; SIGPIPE is ignored (a log on a
-// FIFO whose reader left must not end the bridge).
-bool endOnSignals(QCoreApplication &app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return false;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
-        app.quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
-}
 
 // The bridge's own log: standard error, which systemd's journal keeps.
 void say(const QString &text) {
     QTextStream err(stderr);
     err << text << Qt::endl;
+}
+
+// Every signal from outside whose default would end the bridge ends it on
+// its event loop instead, every line closed and its lock file removed:
+// SIGTERM and SIGINT with status 0, the others with 128 + the signal's
+// number. SIGHUP ends nothing (the logs are reopened); SIGPIPE is ignored (a
+// log on a FIFO whose reader left must not end the bridge). The faults of
+// the program itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP,
+// SIGSYS) keep their default: they cannot wait for the event loop.
+std::vector<int> endSignals() {
+    std::vector<int> list = {SIGTERM, SIGINT,    SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                             SIGPROF, SIGSTKFLT, SIGIO,   SIGPWR,  SIGXCPU, SIGXFSZ};
+    for (int signo = SIGRTMIN; signo <= SIGRTMAX; ++signo)
+        list.push_back(signo);
+    return list;
 }
 
 }  // namespace
@@ -79,13 +62,32 @@ int main(int argc, char *argv[]) {
     case CommandLine::Kind::Run:
         break;
     }
-    if (!endOnSignals(app)) {
+
+    // Made first and destroyed last: a signal while the bridge ends is still
+    // read here, never left to end it with its lines open.
+    mv70::process::SignalWatch signalWatch;
+    if (!signalWatch.isValid()) {
         say(QStringLiteral("mv70-bridge: cannot watch for signals"));
         return 1;
     }
+    std::signal(SIGPIPE, SIG_IGN);
+    int endedBy = 0;
+    for (const int watched : endSignals())
+        signalWatch.on(watched, [&endedBy](int signo) {
+            if (endedBy == 0)
+                say(QStringLiteral("mv70-bridge: ending on %1").arg(mv70::process::SignalWatch::name(signo)));
+            endedBy = signo;
+            QCoreApplication::quit();
+        });
 
     // One exchange log per file, shared by the projectors that name it.
     QHash<QString, std::shared_ptr<mv70::ExchangeLog>> logs;
+    signalWatch.on(SIGHUP, [&logs](int) {
+        for (const auto &log : std::as_const(logs))
+            log->reopen();
+        say(logs.isEmpty() ? QStringLiteral("mv70-bridge: SIGHUP: no exchange log to open again")
+                           : QStringLiteral("mv70-bridge: SIGHUP: the exchange logs are opened again"));
+    });
     std::vector<std::unique_ptr<mv70::bridge::Projector>> projectors;
     std::vector<std::unique_ptr<QObject>> faces;  // destroyed before the projectors they use
     int status = 0;
@@ -102,6 +104,7 @@ int main(int argc, char *argv[]) {
                                  [path = section.logPath](const QString &why) {
                                      say(QStringLiteral("the exchange log %1 stopped: %2").arg(path, why));
                                  });
+                QObject::connect(log.get(), &mv70::ExchangeLog::noReader, &app, &say);
             }
             projector->setExchangeLog(log.get());
         }
@@ -109,10 +112,7 @@ int main(int argc, char *argv[]) {
             auto server = std::make_unique<mv70::bridge::PjlinkServer>(*projector, *section.pjlink, nullptr);
             QString error;
             if (!server->listen(&error)) {
-                say(QStringLiteral("%1: PJLink cannot listen on %2:%3: %4")
-                        .arg(name, section.pjlink->address.toString())
-                        .arg(section.pjlink->port)
-                        .arg(error));
+                say(name + QStringLiteral(": ") + error);  // where and why, in the server's words
                 status = 1;
                 break;
             }
@@ -133,9 +133,15 @@ int main(int argc, char *argv[]) {
         for (auto &projector : projectors)
             projector->start();
         status = app.exec();
+        if (endedBy != 0 && endedBy != SIGTERM && endedBy != SIGINT)
+            status = 128 + endedBy;
     }
     faces.clear();
     projectors.clear();
-    logs.clear();  // each log writes what is left, within its bounded wait
+    // Each log writes what is left, within its bounded wait.
+    for (const auto &log : std::as_const(logs))
+        if (const qint64 dropped = log->finish(); dropped > 0)
+            say(mv70::ExchangeLog::droppedAtExit(log->path(), dropped));
+    logs.clear();
     return status;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ctl/actions.h"
 
+#include <QCommandLineParser>
 #include <QFileInfo>
 
 #include "logic/command_table.h"
@@ -117,77 +118,72 @@ QString usage() {
 std::variant<Options, QString> parseArguments(const QStringList &arguments) {
     Options options;
     options.settings = QString::fromLatin1(serial::kStartSettings);
-    QStringList words;
-    bool stepsGiven = false;
-    bool timeoutGiven = false;
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString argument = arguments[i];
-        if (optionsEnded || !argument.startsWith(u"--") || argument == u"--") {
-            if (argument == u"--" && !optionsEnded)
-                optionsEnded = true;
-            else
-                words << argument;
-            continue;
-        }
-        QString value;
-        bool hasValue = false;
-        if (const qsizetype equals = argument.indexOf(u'='); equals > 0) {
-            value = argument.sliced(equals + 1);
-            argument.truncate(equals);
-            hasValue = true;
-        }
-        const auto takeValue = [&]() -> std::optional<QString> {
-            if (hasValue)
-                return value;
-            if (i + 1 < arguments.size())
-                return arguments[++i];
-            return std::nullopt;
-        };
-        if (argument == u"--help") {
-            options.help = true;
-        } else if (argument == u"--json") {
-            options.json = true;
-        } else if (argument == u"--port" || argument == u"--speed" || argument == u"--steps"
-                   || argument == u"--wait-for" || argument == u"--timeout" || argument == u"--log") {
-            const std::optional<QString> given = takeValue();
-            if (!given)
-                return QStringLiteral("%1 needs a value").arg(argument);
-            if (argument == u"--port") {
-                if (given->isEmpty())
-                    return QStringLiteral("--port needs a device");
-                options.ports << *given;
-            } else if (argument == u"--speed") {
-                options.settings = speedSettings(*given);
-                if (options.settings.isEmpty())
-                    return QStringLiteral("--speed must be 19200 or 9600, not \"%1\"").arg(*given);
-            } else if (argument == u"--steps") {
-                bool ok = false;
-                options.steps = given->toInt(&ok);
-                if (!ok || options.steps < 1 || options.steps > kMaxSteps)
-                    return QStringLiteral("--steps must be a number from 1 to %1").arg(kMaxSteps);
-                stepsGiven = true;
-            } else if (argument == u"--wait-for") {
-                if (given->trimmed().isEmpty())
-                    return QStringLiteral("--wait-for needs a reading");
-                options.waitFor = given->trimmed();
-            } else if (argument == u"--timeout") {
-                bool ok = false;
-                const double seconds = given->toDouble(&ok);
-                if (!ok || !(seconds > 0) || seconds > 86400)
-                    return QStringLiteral("--timeout must be a number of seconds above 0, at most 86400");
-                options.timeoutMs = qMax(1, qRound(seconds * 1000));
-                timeoutGiven = true;
-            } else {
-                if (given->isEmpty())
-                    return QStringLiteral("--log needs a file");
-                options.logPath = *given;
-            }
-        } else {
-            return QStringLiteral("unknown option %1").arg(argument);
-        }
+    // The action's words are the positional arguments; options may stand
+    // between them ("volume up --steps 3"), and "--" ends the options (a
+    // word of "send" that begins with '-' goes after it).
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    const QCommandLineOption json(QStringLiteral("json"), QString());
+    const QStringList valueOptions = {QStringLiteral("port"),     QStringLiteral("speed"),   QStringLiteral("steps"),
+                                      QStringLiteral("wait-for"), QStringLiteral("timeout"), QStringLiteral("log")};
+    parser.addOptions({help, version, json});
+    for (const QString &name : valueOptions)
+        parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
+    const bool parsed = parser.parse(QStringList{QStringLiteral("mv70-ctl")} + arguments);
+    for (const QString &unknown : parser.unknownOptionNames())
+        return QStringLiteral("unknown option %1%2")
+            .arg(unknown.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), unknown);
+    if (!parsed) {
+        // The parser's one other complaint of a value option is that it is
+        // the last argument: the value is missing.
+        const QString last = arguments.isEmpty() ? QString() : arguments.constLast();
+        if (last.startsWith(u"--") && valueOptions.contains(last.sliced(2)))
+            return QStringLiteral("%1 needs a value").arg(last);
+        return parser.errorText();
     }
-    if (options.help)
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    options.json = parser.isSet(json);
+    for (const QString &port : parser.values(QStringLiteral("port"))) {
+        if (port.isEmpty())
+            return QStringLiteral("--port needs a device");
+        options.ports << port;
+    }
+    // Given twice, the last one counts.
+    const auto last = [&](const QString &name) { return parser.values(name).constLast(); };
+    if (parser.isSet(QStringLiteral("speed"))) {
+        options.settings = speedSettings(last(QStringLiteral("speed")));
+        if (options.settings.isEmpty())
+            return QStringLiteral("--speed must be 19200 or 9600, not \"%1\"").arg(last(QStringLiteral("speed")));
+    }
+    const bool stepsGiven = parser.isSet(QStringLiteral("steps"));
+    if (stepsGiven) {
+        bool ok = false;
+        options.steps = last(QStringLiteral("steps")).toInt(&ok);
+        if (!ok || options.steps < 1 || options.steps > kMaxSteps)
+            return QStringLiteral("--steps must be a number from 1 to %1").arg(kMaxSteps);
+    }
+    if (parser.isSet(QStringLiteral("wait-for"))) {
+        options.waitFor = last(QStringLiteral("wait-for")).trimmed();
+        if (options.waitFor.isEmpty())
+            return QStringLiteral("--wait-for needs a reading");
+    }
+    const bool timeoutGiven = parser.isSet(QStringLiteral("timeout"));
+    if (timeoutGiven) {
+        bool ok = false;
+        const double seconds = last(QStringLiteral("timeout")).toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > 86400)
+            return QStringLiteral("--timeout must be a number of seconds above 0, at most 86400");
+        options.timeoutMs = qMax(1, qRound(seconds * 1000));
+    }
+    if (parser.isSet(QStringLiteral("log"))) {
+        options.logPath = last(QStringLiteral("log"));
+        if (options.logPath.isEmpty())
+            return QStringLiteral("--log needs a file");
+    }
+    const QStringList words = parser.positionalArguments();
+    if (options.help || options.version)
         return options;
     if (words.isEmpty())
         return QStringLiteral("no action given");

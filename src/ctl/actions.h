@@ -43,6 +43,7 @@ struct Options {
     int timeoutMs = 60000;  // for waitFor
     QString logPath;
     bool help = false;
+    bool version = false;
 };
 
 inline constexpr int kMaxSteps = 10000;

@@ -15,9 +15,5 @@ int main(int argc, char *argv[]) {
     QCoreApplication::setApplicationVersion(QStringLiteral(MV70_VERSION));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    if (QCoreApplication::arguments().contains(QStringLiteral("--version"))) {
-        out << "mv70-ctl " << QCoreApplication::applicationVersion() << Qt::endl;
-        return 0;
-    }
     return mv70::ctl::runCommandLine(QCoreApplication::arguments().sliced(1), out, err);
 }

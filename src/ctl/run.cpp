@@ -5,101 +5,23 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 
-#include <cerrno>
-#include <cstring>
-#include <functional>
 #include <memory>
-#include <utility>
 #include <vector>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include "logic/exchange_log.h"
+#include "process/signals.h"
 
 namespace mv70::ctl {
 namespace {
 
 // The signals that end a run from outside (kill, Ctrl+C, the terminal
-// closed). The handler only writes the signal's number into a pipe; the run
-// reads it on its event loop and ends as it would have: every port closed
-// and its lock released, the answers so far printed, the log finished.
+// closed). The run reads them on its event loop and ends as it would have:
+// every port closed and its lock released, the answers so far printed, the
+// log finished. The first one ends the run.
 constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
-int endPipe[2] = {-1, -1};
-
-extern "C" void onEndSignal(int signo) {
-    const int savedErrno = errno;
-    const auto byte = static_cast<unsigned char>(signo);
-    [[maybe_unused]] const ssize_t written = ::write(endPipe[1], &byte, 1);
-    errno = savedErrno;
-}
-
-// For the length of one run; the handlers found before are put back after
-// it. A signal ignored when the run began (nohup, a background job) stays
-// ignored.
-class EndSignals {
-public:
-    explicit EndSignals(std::function<void(int)> ended) {
-        if (::pipe2(endPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-            qWarning("mv70-ctl: no pipe for the end signals: %s", strerror(errno));
-            return;
-        }
-        notifier_ = std::make_unique<QSocketNotifier>(endPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
-                         [this, ended = std::move(ended)] {
-                             unsigned char byte = 0;
-                             int signo = 0;
-                             while (::read(endPipe[0], &byte, 1) > 0)
-                                 signo = signo ? signo : byte;
-                             if (signo == 0)
-                                 return;
-                             notifier_->setEnabled(false);  // the first signal ends the run
-                             ended(signo);
-                         });
-        for (std::size_t i = 0; i < std::size(kEndSignals); ++i) {
-            struct sigaction &previous = previous_[i];
-            if (::sigaction(kEndSignals[i], nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
-                continue;
-            struct sigaction action {};
-            action.sa_handler = onEndSignal;
-            sigemptyset(&action.sa_mask);
-            action.sa_flags = SA_RESTART;
-            installed_[i] = ::sigaction(kEndSignals[i], &action, nullptr) == 0;
-        }
-    }
-    ~EndSignals() {
-        for (std::size_t i = 0; i < std::size(kEndSignals); ++i)
-            if (installed_[i])
-                ::sigaction(kEndSignals[i], &previous_[i], nullptr);
-        notifier_.reset();
-        for (int &fd : endPipe)
-            if (fd >= 0)
-                ::close(std::exchange(fd, -1));
-    }
-    EndSignals(const EndSignals &) = delete;
-    EndSignals &operator=(const EndSignals &) = delete;
-
-private:
-    std::unique_ptr<QSocketNotifier> notifier_;
-    struct sigaction previous_[std::size(kEndSignals)]{};
-    bool installed_[std::size(kEndSignals)] = {};
-};
-
-QString signalName(int signo) {
-    switch (signo) {
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGHUP:
-        return QStringLiteral("SIGHUP");
-    default:
-        return QStringLiteral("signal %1").arg(signo);
-    }
-}
 
 }  // namespace
 
@@ -146,11 +68,17 @@ int run(const Options &options, QTextStream &out, QTextStream &err) {
                 loop.quit();
         });
     int endedBy = 0;
-    const EndSignals endSignals([&](int signo) {
-        endedBy = signo;
-        for (const auto &exchange : exchanges)
-            exchange->end(kEndedBySignal + signo, QStringLiteral("ended by %1").arg(signalName(signo)));
-    });
+    // For the length of the run; the handlers found before are put back after it.
+    process::SignalWatch endSignals;
+    for (const int watched : kEndSignals)
+        endSignals.on(watched, [&](int signo) {
+            if (endedBy)
+                return;
+            endedBy = signo;
+            for (const auto &exchange : exchanges)
+                exchange->end(kEndedBySignal + signo,
+                              QStringLiteral("ended by %1").arg(process::SignalWatch::name(signo)));
+        });
     for (const auto &exchange : exchanges)
         if (!endedBy)
             exchange->start();
@@ -196,6 +124,10 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
     const Options &options = std::get<Options>(parsed);
     if (options.help) {
         out << usage() << Qt::flush;
+        return kAnswered;
+    }
+    if (options.version) {
+        out << "mv70-ctl " << MV70_VERSION << Qt::endl;
         return kAnswered;
     }
     return run(options, out, err);

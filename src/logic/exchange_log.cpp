@@ -102,6 +102,13 @@ public:
     LogFile &operator=(const LogFile &) = delete;
 
     bool isOpen() const { return fd_ >= 0; }
+    // Whether the last open() found a FIFO without a reader.
+    bool noReader() const { return noReader_; }
+
+    void close() {
+        if (fd_ >= 0)
+            ::close(std::exchange(fd_, -1));
+    }
 
     // Opens the file unless it is open. A FIFO without a reader stays closed
     // without a failure: it is tried again later.
@@ -116,8 +123,9 @@ public:
         const int flags =
             O_WRONLY | O_CLOEXEC | O_NONBLOCK | (exists && !S_ISREG(info.st_mode) ? 0 : O_APPEND | O_CREAT);
         fd_ = ::open(name_.constData(), flags, 0666);
+        noReader_ = fd_ < 0 && fifo && errno == ENXIO;
         if (fd_ < 0) {
-            if (!(fifo && errno == ENXIO))
+            if (!noReader_)
                 failure = describe(errno);
             return;
         }
@@ -175,6 +183,7 @@ private:
     const QByteArray name_;
     int fd_ = -1;
     bool regular_ = false;
+    bool noReader_ = false;
 };
 
 // What has been made into lines and not yet written, and the notes among
@@ -308,6 +317,16 @@ QString ExchangeLog::failure() const {
     return failure_;
 }
 
+void ExchangeLog::reopen() {
+    {
+        const std::lock_guard lock(mutex_);
+        if (finished_ || !failure_.isEmpty())
+            return;
+        reopenWanted_ = true;
+    }
+    wake_.notify_one();
+}
+
 void ExchangeLog::writerLoop() {
     // A write to a pipe whose reader has gone, or past the size a file may
     // have, raises a signal that ends the process. On this thread they are
@@ -326,11 +345,12 @@ void ExchangeLog::writerLoop() {
     Backlog backlog;
     quint64 madeUpTo = 0;  // the lines added up to this are made or dropped
     bool waiting = false;  // the file took less than it was given
+    bool noReaderSaid = false;
     std::unique_lock lock(mutex_);
     for (;;) {
         if (failure.isEmpty() && !stopping_)
             wake_.wait_for(lock, std::chrono::milliseconds(waiting ? kRetryMs : kFlushIntervalMs),
-                           [&] { return stopping_ || flushWanted_ || pendingBytes_ >= kWakeBytes; });
+                           [&] { return stopping_ || flushWanted_ || reopenWanted_ || pendingBytes_ >= kWakeBytes; });
         const std::vector<Event> events = std::exchange(pending_, {});
         pendingBytes_ = 0;
         const qint64 dropped = std::exchange(dropped_, 0);
@@ -338,7 +358,10 @@ void ExchangeLog::writerLoop() {
         const bool stop = stopping_;
         const Clock::time_point deadline = stopDeadline_;
         flushWanted_ = false;
+        const bool reopen = std::exchange(reopenWanted_, false);
         lock.unlock();
+        if (reopen)
+            file.close();  // opened again below, by its name
 
         QByteArray chunk;
         for (const Event &event : events) {
@@ -360,6 +383,15 @@ void ExchangeLog::writerLoop() {
             waiting = false;
             if (failure.isEmpty())
                 file.open(failure);
+            if (file.noReader() && !std::exchange(noReaderSaid, true))
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        emit noReader(QStringLiteral("log %1: a FIFO that no program reads; its lines wait for a "
+                                                     "reader")
+                                          .arg(path_));
+                    },
+                    Qt::QueuedConnection);
             while (failure.isEmpty() && file.isOpen() && !backlog.isEmpty()) {
                 const QByteArrayView piece = backlog.next(file.chunkLimit());
                 const qsizetype written = file.write(piece.data(), piece.size(), failure);

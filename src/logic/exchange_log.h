@@ -72,6 +72,12 @@ public:
     // The failure, once there has been one; empty until then.
     QString failure() const;
 
+    // Closes the file and opens `path` again, on the writer's thread, before
+    // the next lines are written: after a log rotation (the file renamed
+    // away), the lines go to a new file of that name. Lines waiting go to
+    // the new file. Nothing after a failure: the log has stopped.
+    void reopen();
+
     // One line of the log, line feed included.
     static QByteArray formatLine(const QDateTime &time, QStringView port, QStringView device, Direction direction,
                                  QStringView trace, QStringView reading);
@@ -79,6 +85,9 @@ public:
 signals:
     // Raised once, on the thread the log belongs to, from its event loop.
     void failed(const QString &description);
+    // Raised once, as failed() is, when the file is a FIFO that no program
+    // reads: its lines wait for a reader (kBufferLimit at most). Not a failure.
+    void noReader(const QString &description);
 
 private:
     void writerLoop();
@@ -99,6 +108,7 @@ private:
     quint64 writtenUpTo_ = 0;
     qsizetype backlogBytes_ = 0;  // made into lines, not yet taken by the file
     bool flushWanted_ = false;
+    bool reopenWanted_ = false;
     bool stopping_ = false;
     bool finished_ = false;
     std::chrono::steady_clock::time_point stopDeadline_;

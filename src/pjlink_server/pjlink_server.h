@@ -34,6 +34,9 @@ struct PjlinkConfig {
     // Where Class 2 status notifications go (host and UDP port); none when unset.
     std::optional<QHostAddress> notifyAddress;
     quint16 notifyPort = 4352;
+    // The projector's serial number for SNUM (serial=): at most 32 printable
+    // ASCII bytes; empty when not given.
+    QByteArray serialNumber;
 };
 
 class PjlinkServer : public QObject {

@@ -239,8 +239,7 @@ public:
                 update(now);
             }
         } else if (query && ++silentQueries_ >= kSilentQueriesForLoss && state_.lineUp) {
-            emit q_->lineReport(
-                QStringLiteral("%1: the projector does not answer on %2").arg(config_.name, comm_.device()));
+            emit q_->lineReport(QStringLiteral("the projector does not answer on %1").arg(comm_.device()));
             setLineUp(false);
         }
         if (job.done) {

@@ -60,7 +60,7 @@ signals:
     // After every poll or command that changed the cache.
     void stateChanged(const mv70::bridge::ProjectorState &previous, const mv70::bridge::ProjectorState &now);
     // What happened to the line (lost, back, would not open), in words for
-    // the bridge's log.
+    // the bridge's log, without the projector's name (the log puts it first).
     void lineReport(const QString &description);
 
 private:

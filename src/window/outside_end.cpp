@@ -3,60 +3,40 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <cerrno>
-#include <cstring>
+#include <utility>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
 #if __has_include(<xcb/xcb.h>)
 #include <xcb/xcb.h>
 #define MV70_HAVE_XCB 1
 #endif
 
+#include "process/signals.h"
 #include "window/form1.h"
 
 namespace mv70 {
 namespace {
 
-// The signal handler only writes the signal's number into this pipe; the
-// window's thread reads it from its event loop.
-int signalPipe[2] = {-1, -1};
-
-extern "C" void onEndSignal(int signo) {
-    const int savedErrno = errno;
-    const auto byte = static_cast<unsigned char>(signo);
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-    errno = savedErrno;
-}
-
-void endOnSignals(Form1 &form) {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qWarning("mv70-control: no pipe for the end signals: %s", strerror(errno));
-        return;
+// SIGTERM, SIGINT and SIGHUP, read on the window's event loop. A child of
+// the window: the handlers found before are put back with it. The first
+// signal ends the program.
+class EndSignals : public QObject {
+public:
+    explicit EndSignals(Form1 &form) : QObject(&form) {
+        for (const int signo : {SIGTERM, SIGINT, SIGHUP})
+            watch_.on(signo, [this, &form](int) {
+                if (std::exchange(ended_, true))
+                    return;
+                form.Command16_Click();
+            });
     }
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &form);
-    QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form, notifier] {
-        unsigned char byte = 0;
-        while (::read(signalPipe[0], &byte, 1) > 0) {
-        }
-        notifier->setEnabled(false);  // the first signal ends the program
-        form.Command16_Click();
-    });
-    for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
-        struct sigaction previous {};
-        if (::sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action {};
-        action.sa_handler = onEndSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(signo, &action, nullptr);
-    }
-}
+
+private:
+    process::SignalWatch watch_;
+    bool ended_ = false;
+};
 
 #ifdef MV70_HAVE_XCB
 // Watches the X events for the destruction of the window's own X window.
@@ -92,7 +72,7 @@ private:
 }  // namespace
 
 void endFromOutside(Form1 &form) {
-    endOnSignals(form);
+    new EndSignals(form);
 #ifdef MV70_HAVE_XCB
     new WindowDestroyedFilter(form);
 #endif
