@@ -18,6 +18,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "ctl/reading_json.h"
 #include "logic/exchange_log.h"
 
 namespace mv70::ctl {
@@ -114,6 +115,8 @@ QByteArray toJson(const PortResult &result) {
         {QStringLiteral("ms"), result.ms},
         {QStringLiteral("status"), result.status},
     };
+    if (const QJsonObject value = readingJson(result.value); !value.isEmpty())
+        object.insert(QStringLiteral("value"), value);
     if (!result.error.isEmpty())
         object.insert(QStringLiteral("error"), result.error);
     if (!result.notices.isEmpty())
