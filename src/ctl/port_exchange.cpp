@@ -93,6 +93,8 @@ void PortExchange::checked(bool answered) {
                                 .arg(options_.action.words, powerWords(status->power)));
         return;
     }
+    // What the action's reply says is its answer, not the status.
+    result_.trace.clear();
     result_.reading.clear();
     result_.value = {};
     beginAction();
