@@ -73,19 +73,21 @@ void BenchTrace::receiveStep() {
 
 void BenchTrace::decode_data() {
     QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("trace");
     for (const char *query : {"CR0", "CR6", "CR9", "CR PRESSURE"})
         for (int size : kSizes)
             QTest::addRow("%s/%d", query, size)
-                << QString::fromLatin1(query) + u'\r' << mv70::renderTrace(received(size));
+                << QString::fromLatin1(query) + u'\r' << received(size) << mv70::renderTrace(received(size));
 }
 
 void BenchTrace::decode() {
     QFETCH(QString, query);
+    QFETCH(QString, reply);
     QFETCH(QString, trace);
     qint16 pressure = 0;
     mv70::Reading reading;
-    QBENCHMARK { reading = mv70::decodeReply(query, QString(), trace, pressure); }
+    QBENCHMARK { reading = mv70::decodeReply(query, QString(), reply, trace, pressure); }
     QVERIFY(reading.outcome == mv70::Reading::Outcome::Status);
 }
 

@@ -48,7 +48,7 @@ struct PathPanel {
         (void)QTest::qWaitForWindowExposed(form.get());
         runUntil(
             [this, network] {
-                return !network || (form->MSComm1.networkLine() && form->MSComm1.networkLine()->isConnected());
+                return !network || (form->port().networkLine() && form->port().networkLine()->isConnected());
             },
             10000);
         runFor(200);

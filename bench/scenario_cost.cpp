@@ -93,7 +93,7 @@ void costHold(int seconds) {
     std::int64_t pressed = 0, released = 0;
     CostWindow w;
     {
-        const TickCounter counter(panel.form->Timer1);
+        const TickCounter counter(panel.form->repeatTimer());
         pressed = nowNs();
         panel.press(hold.button);
         w = measureWindow(panel, seconds);
@@ -134,17 +134,17 @@ void costStream(int seconds, bool dataBand) {
         panel.openDataBand();
     const long startPeak = statusKb("VmHWM");
     std::uint64_t receiveEvents = 0;
-    QObject::connect(&panel.form->MSComm1, &mv70::serial::MSComm::OnComm, panel.form.get(), [&] { ++receiveEvents; });
+    QObject::connect(&panel.form->port(), &mv70::serial::Port::received, panel.form.get(), [&] { ++receiveEvents; });
     FrameProbe probe(panel.form.get());
     panel.click("Command44");  // STATUS: the decoder reads every receive against "CR0"
     runFor(50);
     panel.com1.startStream("00\r", 19200);
 
     std::vector<CpuMark> marks{CpuMark::take(panel.com1)};
-    std::vector<qsizetype> bufferAt{panel.form->RxBuffer.size()};
+    std::vector<qsizetype> bufferAt{panel.form->exchange.received().size()};
     const CostWindow w = measureWindow(panel, seconds, [&] {
         marks.push_back(CpuMark::take(panel.com1));
-        bufferAt.push_back(panel.form->RxBuffer.size());
+        bufferAt.push_back(panel.form->exchange.received().size());
     });
     panel.com1.stopStream();
     runFor(100);
@@ -152,7 +152,7 @@ void costStream(int seconds, bool dataBand) {
     // The last ten seconds, when the receive buffer had reached its bound.
     const std::size_t tail = std::min<std::size_t>(10, marks.size() - 1);
     const CostWindow last = marks.back().since(marks[marks.size() - 1 - tail]);
-    const bool atBound = bufferAt[bufferAt.size() - 1 - tail] == mv70::kRxBufferLimit;
+    const bool atBound = bufferAt[bufferAt.size() - 1 - tail] == mv70::kReceivedLimit;
     const double bytesPerSecond = double(panel.com1.streamed()) / (double(w.wallNs) / 1e9);
     QString extra;
     QTextStream(&extra) << "The peer wrote " << panel.com1.streamed() << " bytes (" << ms(bytesPerSecond, 0)

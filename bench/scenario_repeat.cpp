@@ -52,7 +52,7 @@ RepeatFigures holdAndMeasure(Panel &panel, const Hold &hold, int seconds) {
         runFor(300);
     }
     const std::size_t before = panel.com1.received();
-    const TickCounter counter(panel.form->Timer1);
+    const TickCounter counter(panel.form->repeatTimer());
     const std::int64_t pressed = nowNs();
     panel.press(hold.button);
     runFor(seconds * 1000);
@@ -125,12 +125,12 @@ void repeatTiming(int seconds) {
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
     timer.setInterval(bare.periodMs);
-    QObject::connect(&timer, &QTimer::timeout, [&] { (void)panel.form->MSComm1.setOutput(u"C3C\r"); });
+    QObject::connect(&timer, &QTimer::timeout, [&] { (void)panel.form->port().write(u"C3C\r"); });
     const std::size_t before = panel.com1.received();
     std::size_t ticks = 0;
     {
         const TickCounter counter(timer);
-        (void)panel.form->MSComm1.setOutput(u"C3C\r");
+        (void)panel.form->port().write(u"C3C\r");
         timer.start();
         runFor(seconds * 1000);
         timer.stop();

@@ -25,7 +25,7 @@ void replyToScreen(int samples) {
     // The receive handler has run (its Hyouji included) when this runs: it is
     // connected after the window's own.
     std::vector<std::int64_t> handled;
-    QObject::connect(&panel.form->MSComm1, &mv70::serial::MSComm::OnComm, panel.form.get(),
+    QObject::connect(&panel.form->port(), &mv70::serial::Port::received, panel.form.get(),
                      [&] { handled.push_back(nowNs()); });
     struct Shown {
         std::int64_t rxd = 0, status = 0;

@@ -20,9 +20,12 @@ void check(bool condition) {
 const char *const kCommands[] = {"CR0\r", "CR1\r",         "CR4\r", "CR3\r", "CR6\r",        "CRA\r",
                                  "CR9\r", "CR PRESSURE\r", "CR7\r", "C00\r", "cr pressure\r"};
 
-void decode(const QString &command, QStringView trace) {
+void decode(const QString &command, QStringView received, QStringView trace) {
     qint16 pressure = 1234;
-    const mv70::Reading reading = mv70::decodeReply(command, QString(), trace, pressure);
+    const mv70::Reading reading = mv70::decodeReply(command, QString(), received, trace, pressure);
+    // A reading has a value, and no reading none.
+    check((reading.outcome == mv70::Reading::Outcome::NoMatch)
+          == std::holds_alternative<std::monostate>(reading.value));
     if (reading.outcome == mv70::Reading::Outcome::NoMatch)
         check(reading.text.isEmpty());
     if (reading.outcome == mv70::Reading::Outcome::OutOfRange)
@@ -44,10 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString command = QString::fromLatin1(kCommands[data[0] % std::size(kCommands)]);
     const QString reply = mv70::fuzz::fromLine(data + 1, size - 1);
     // As the program meets it: the trace of what the line delivered.
-    decode(command, mv70::renderTrace(reply));
+    decode(command, reply, mv70::renderTrace(reply));
     // And any text at all in the trace's place.
-    decode(command, reply);
-    decode(command, mv70::fuzz::anyText(data + 1, size - 1));
+    decode(command, reply, reply);
+    decode(command, reply, mv70::fuzz::anyText(data + 1, size - 1));
 
     const double number = mv70::readNumber(reply);
     check(!std::isnan(number));

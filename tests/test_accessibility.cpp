@@ -172,7 +172,7 @@ void TestAccessibility::noEventWhileNobodyListens() {
     QTRY_COMPARE(f->Label22->text(), QStringLiteral(" Stand by"));
     f->OneShot_Click(*findOneShot("Command44"));
     QCOMPARE(f.com1.readUntil("CR0\r"), QByteArray("CR0\r"));
-    QTRY_COMPARE(f->AwaitingReply, quint8{1});
+    QTRY_COMPARE(f->AwaitingReply(), quint8{1});
     f->Timer2_Timer();
     QCOMPARE(f->Label12->text(), QStringLiteral(" X X X X"));
     f.com1.hangUp();

@@ -187,10 +187,10 @@ void TestBridge::readingsBecomeTheState() {
     QFETCH(QString, reply);
     QFETCH(QString, expected);
     qint16 pressure = 0;
-    const Reading reading = decodeReply(query + u'\r', QString(), renderTrace(reply), pressure);
+    const Reading reading = decodeReply(query + u'\r', QString(), reply, renderTrace(reply), pressure);
     ProjectorState state;
     if (reading.outcome != Reading::Outcome::NoMatch)
-        applyReading(query, reading, state);
+        applyReading(reading, state);
     const auto opt = [](const auto &value) { return value ? QString::number(*value) : QStringLiteral("-"); };
     QString actual;
     if (query == u"CR0")
@@ -227,12 +227,12 @@ void TestBridge::readingsCommandsAndRefusalsOnTheSimulator() {
     const ProjectorState &s = rig.state();
     QVERIFY(s.lineUp);
     QCOMPARE(s.power, Power::Standby);
-    QCOMPARE(s.status, QStringLiteral("Stand by"));
+    QCOMPARE(statusLine(s.operatingStatus()), QStringLiteral(" Stand by"));
     QCOMPARE(s.input, Source::Computer1);
     QCOMPARE(s.lampHours, 1234);
     QCOMPARE(s.temperatures[2], 25.0);
-    QCOMPARE(s.lampMode, QStringLiteral("All OFF : 2 Lamp mode"));
-    QCOMPARE(s.reversal, QStringLiteral("Normally"));
+    QCOMPARE(s.lampMode, (LampMode{LampMode::Use::Both, false, false}));  // " All OFF : 2 Lamp mode"
+    QCOMPARE(s.reversal, Reversal::None);                                // " Normally"
     QCOMPARE(s.pressureHpa, 1013);
     QVERIFY(rig.projector->statusReadAt().isValid());
 

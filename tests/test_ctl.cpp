@@ -16,6 +16,7 @@
 #include "form_fixture.h"
 #include "logic/command_table.h"
 #include "logic/exchange.h"
+#include "logic/operations.h"
 #include "logic/reply_decoder.h"
 #include "pty_peer.h"
 #include "sim_process.h"
@@ -124,23 +125,29 @@ void TestCtl::everyActionSendsItsCodeAndIsAnswered_data() {
 void TestCtl::everyActionSendsItsCodeAndIsAnswered() {
     QFETCH(QStringList, words);
     QFETCH(QByteArray, code);
-    if (!sim_)
-        sim_ = std::make_unique<SimProcess>();
+    if (!sim_)  // powers on and off at once
+        sim_ = std::make_unique<SimProcess>(QStringList{u"--countdown"_qs, u"0"_qs, u"--cooling"_qs, u"0"_qs});
     SimProcess &sim = *sim_;
     QVERIFY(!sim.path().isEmpty());
+    // An action that only some power states allow reads the status first;
+    // the projector is on for it.
+    const bool checked = operationNamed(words.join(u' ').toStdString()) != nullptr;
+    if (checked)
+        QCOMPARE(runHere({u"--port"_qs, sim.path(), u"power"_qs, u"on"_qs}).status, int(kAnswered));
     const int before = sim.received(code);
 
     const Outcome run = runHere(QStringList{u"--json"_qs, u"--port"_qs, sim.path()} + words);
     QCOMPARE(run.status, int(kAnswered));
     const QJsonObject result = onlyObject(run.out);
-    QCOMPARE(result.value(u"sent").toString(), QString::fromLatin1(code + '\r'));
+    QCOMPARE(result.value(u"sent").toString(), QString::fromLatin1((checked ? "CR0\r" : "") + code + '\r'));
     QVERIFY(!result.value(u"reading").toString().isEmpty());
     QCOMPARE(result.value(u"status").toInt(), 0);
     QTRY_COMPARE(sim.received(code), before + 1);
     // An operation is acknowledged; a query is read (the decoder's queries
     // are the only actions whose reply is not the acknowledge byte).
     const bool query = findAction(words)->kind == ActionKind::Query;
-    QCOMPARE(result.value(u"reply").toString() == u"\x06", !query);
+    // (After the status the projector gave: on.)
+    QCOMPARE(result.value(u"reply").toString() == (checked ? u"00\r\x06"_qs : u"\x06"_qs), !query);
     QCOMPARE(result.value(u"reading").toString() == u"acknowledged", !query);
 }
 
@@ -160,6 +167,11 @@ void TestCtl::queryReadingsAreThePanels() {
         codes << action.code;
         readings << result.value(u"reading").toString();
         replies << result.value(u"reply").toString();
+        // Beside the text, what it means as JSON values.
+        if (action.words == u"lamp-time")
+            QCOMPARE(result.value(u"value").toObject(), (QJsonObject{{u"hours"_qs, 98765}}));
+        if (action.words == u"status")
+            QCOMPARE(result.value(u"value").toObject().value(u"power").toString(), u"standby"_qs);
     }
     QCOMPARE(codes.size(), 9);
 
@@ -340,11 +352,14 @@ void TestCtl::stepsAtTheButtonsRepeatPeriod_data() {
     QTest::addColumn<QByteArray>("code");
     QTest::addColumn<int>("period");
     QTest::addColumn<int>("replyWindow");
-    QTest::newRow("volume") << u"volume up"_qs << QByteArray("C09\r") << 250 << 200;
-    QTest::newRow("brightness") << u"brightness down"_qs << QByteArray("C21\r") << 50 << 25;
-    QTest::newRow("select") << u"cursor select"_qs << QByteArray("C3F\r") << 500 << 200;
-    // An arrow on a panel just started: Timer1's and Timer2's start intervals.
-    QTest::newRow("arrow") << u"cursor left"_qs << QByteArray("C3B\r") << 200 << 500;
+    QTest::addColumn<QByteArray>("before");  // sent ahead of the steps
+    // The volume only when on: the status first, unanswered here, which
+    // leaves it to the projector.
+    QTest::newRow("volume") << u"volume up"_qs << QByteArray("C09\r") << 250 << 200 << QByteArray("CR0\r");
+    QTest::newRow("brightness") << u"brightness down"_qs << QByteArray("C21\r") << 50 << 25 << QByteArray();
+    QTest::newRow("select") << u"cursor select"_qs << QByteArray("C3F\r") << 500 << 200 << QByteArray();
+    // An arrow on a panel just started: the start repeat and reply window.
+    QTest::newRow("arrow") << u"cursor left"_qs << QByteArray("C3B\r") << 200 << 500 << QByteArray();
 }
 
 void TestCtl::stepsAtTheButtonsRepeatPeriod() {
@@ -352,18 +367,19 @@ void TestCtl::stepsAtTheButtonsRepeatPeriod() {
     QFETCH(QByteArray, code);
     QFETCH(int, period);
     QFETCH(int, replyWindow);
+    QFETCH(QByteArray, before);
     PtyPeer peer;
     const auto parsed = parseArguments({u"--port"_qs, peer.path(), u"--steps"_qs, u"3"_qs, action});
     const Options &options = std::get<Options>(parsed);
     PortExchange exchange(peer.path(), options, nullptr);
     exchange.start();
-    QCOMPARE(peer.read(code.size()), code);
+    QCOMPARE(peer.read(before.size() + code.size()), before + code);
     QVERIFY(exchange.stepTimer().isActive());
     QCOMPARE(exchange.stepTimer().interval(), period);
     QCOMPARE(exchange.replyTimer().interval(), replyWindow);
     // Nothing answers: the last send's reply window ends the exchange.
     QTRY_VERIFY_WITH_TIMEOUT(exchange.isFinished(), 10000);
-    QCOMPARE(exchange.result().sent, code + code + code);
+    QCOMPARE(exchange.result().sent, before + code + code + code);
     QCOMPARE(peer.readAvailable(), code + code);
     QCOMPARE(exchange.result().status, int(kNoReply));
     QCOMPARE(exchange.result().error, QStringLiteral("no reply within %1 ms").arg(replyWindow));

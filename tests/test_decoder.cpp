@@ -8,11 +8,14 @@
 #include "logic/trace.h"
 
 using mv70::Reading;
+using namespace mv70;
+
+Q_DECLARE_METATYPE(mv70::ReadingValue)
 
 namespace {
 
 Reading decode(const QString &query, const QString &reply, qint16 &pressure) {
-    return mv70::decodeReply(query + u'\r', u"", mv70::renderTrace(reply), pressure);
+    return mv70::decodeReply(query + u'\r', u"", reply, mv70::renderTrace(reply), pressure);
 }
 
 }  // namespace
@@ -21,6 +24,8 @@ class TestDecoder : public QObject {
     Q_OBJECT
 
 private slots:
+    void everyReplyAsValueAndLine_data();
+    void everyReplyAsValueAndLine();
     void statusTexts_data();
     void statusTexts();
     void leavesTheStatusAlone_data();
@@ -35,6 +40,92 @@ private slots:
     void readNumber_data();
     void readNumber();
 };
+
+// Every reply of the nine queries, held against what it means and what the
+// STATUS line shows, both written out here: a wrong row of a code table, a
+// value read from the wrong characters or a mended typo all show.
+void TestDecoder::everyReplyAsValueAndLine_data() {
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<ReadingValue>("value");
+    QTest::addColumn<bool>("whole");
+    const auto row = [](const char *query, const char *reply, const char *line, ReadingValue value, bool whole = true) {
+        QTest::addRow("%s %s", query, QByteArray(reply).replace('\r', "").constData())
+            << QString::fromLatin1(query) << QString::fromLatin1(reply) << QString::fromLatin1(line) << value << whole;
+    };
+    using P = Power;
+    using U = LampMode::Use;
+    // clang-format off
+    row("CR0", "00\r", " Power ON",                                OperatingStatus{P::On});
+    row("CR0", "80\r", " Stand by",                                OperatingStatus{P::Standby});
+    row("CR0", "40\r", " Count down",                              OperatingStatus{P::WarmingUp});
+    row("CR0", "20\r", " Cooling down",                            OperatingStatus{P::CoolingDown});
+    row("CR0", "10\r", " Power Fail",                              OperatingStatus{.power = P::Standby, .powerFailure = true});
+    row("CR0", "08\r", " Temperature Warning",                     OperatingStatus{.power = P::On, .temperatureWarning = true});
+    row("CR0", "02\r", " NO Key input ",                           OperatingStatus{.power = P::On, .keyInputOff = true});
+    row("CR0", "04\r", " Lamp OFF by PWR Management",              OperatingStatus{.power = P::Standby, .powerManagement = true});
+    row("CR0", "28\r", " Temperature Warning & cooling down",      OperatingStatus{.power = P::CoolingDown, .temperatureWarning = true});
+    row("CR0", "24\r", "Cooling down  PWR Management",             OperatingStatus{.power = P::CoolingDown, .powerManagement = true});
+    row("CR0", "88\r", " Temperature Warning and recoverd",        OperatingStatus{.power = P::Standby, .temperatureWarning = true});
+    row("CR0", "21\r", " Cooling down (All Lamp FAIL)",            OperatingStatus{.power = P::CoolingDown, .lampFailure = true});
+    row("CR0", "81\r", " Cooling down & sutandby (All Lamp FAIL)", OperatingStatus{.power = P::Standby, .lampFailure = true});
+    row("CR0", "80",    " Stand by",                                OperatingStatus{P::Standby});  // the code is all it needs
+    row("CR0", "99\r", "",                                         std::monostate{}, false);       // no row: no reading
+    row("CR1", "1\r",  " Computer 1",   Source::Computer1);
+    row("CR1", "2\r",  " Computer 2",   Source::Computer2);
+    row("CR1", "3\r",  " Video",        Source::Video);
+    row("CR1", "4\r",  " Input mode 4", Source::Input4);
+    row("CR4", "11\r", " Normally",                         Reversal::None);
+    row("CR4", "10\r", " Top/Bottom reversal",              Reversal::TopBottom);
+    row("CR4", "01\r", " Left/Right reversal",              Reversal::LeftRight);
+    row("CR4", "00\r", " Top/Bottom , Left/Right reversal", Reversal::Both);
+    row("CRA", "00\r", " Video & Audio mute OFF", MuteStatus{false, false, false});
+    row("CRA", "01\r", " Video mute ON",          MuteStatus{true, false, false});
+    row("CRA", "02\r", " Audio mute ON",          MuteStatus{false, true, false});
+    row("CRA", "03\r", " Video & Audio mute ON",  MuteStatus{true, true, false});
+    row("CRA", "80\r", " No signal",              MuteStatus{{}, {}, true});
+    row("CRA", "FF\r", " Stand by",               MuteStatus{});
+    row("CR7", "00\r", " All OFF : 2 Lamp mode",          LampMode{U::Both, false, false});
+    row("CR7", "01\r", " No1 ON  : 2 Lamp mode",          LampMode{U::Both, true, false});
+    row("CR7", "02\r", " No2 ON  : 2 Lamp mode",          LampMode{U::Both, false, true});
+    row("CR7", "03\r", " No1,2 ON  : 2 Lamp mode",        LampMode{U::Both, true, true});
+    row("CR7", "10\r", " All OFF : 1 Lamp mode(No1 USE)", LampMode{U::Lamp1, false, false});
+    row("CR7", "11\r", " No1 ON  : 1 Lamp mode(No1 USE)", LampMode{U::Lamp1, true, false});
+    row("CR7", "20\r", " All OFF : 1 Lamp mode(No2 USE)", LampMode{U::Lamp2, false, false});
+    row("CR7", "22\r", " No2 ON  : 1 Lamp mode(No2 USE)", LampMode{U::Lamp2, false, true});
+    row("CR3", "1234\r", " 1 2 3 4 CR  Hour Use", LampTime{1234});
+    row("CR3", " 98765 \r", "   9 8 7 6 5   CR  Hour Use", LampTime{98765});
+    row("CR3", "ERR\r",  " E R R CR  Hour Use",   LampTime{});
+    row("CR3", "12",      " 1 2  Hour Use",        LampTime{12}, false);  // more digits may follow
+    row("CR6", " 35.0, 48.0, 41.0\r", "  S1=   3 5 . 0 C  ,   S2=  4 8 . 0 C , S3=   4 1 . 0 C",
+        Temperatures{{35.0, 48.0, 41.0}});
+    row("CR6", " -3.5,100.0, 41.0\r", "  S1=   - 3 . 5 C  ,   S2=  0 0 . 0 C , S3=   4 1 . 0 C",
+        Temperatures{{-3.5, 100.0, 41.0}});
+    row("CR6", " 35.5, 4\r", "  S1=   3 5 . 5 C  ,   S2=  4 CR  C , S3= C", Temperatures{{35.5, {}, {}}});
+    row("CR6", " 35.5;48.0, x1.0\r", "  S1=   3 5 . 5 C  ,   S2=  8 . 0 , C , S3= x 1 . 0 C C",
+        Temperatures{{35.5, {}, {}}});  // no comma: no second field, nor a third
+    row("CR9", "MV70 SIMULATOR\r", " M V 7 0   S I M U L A T O R CR ", Info{QStringLiteral("MV70 SIMULATOR")});
+    row("CR PRESSURE", "853\r",  "1013 hPa", Pressure{1013});
+    row("CR PRESSURE", "-100\r", "-1 hPa",   Pressure{-1});
+    row("CR PRESSURE", "7000\r", " PRESSURE reading out of range (-6553 to 6553)", Pressure{});
+    // clang-format on
+}
+
+void TestDecoder::everyReplyAsValueAndLine() {
+    QFETCH(QString, query);
+    QFETCH(QString, reply);
+    QFETCH(ReadingValue, value);
+    qint16 pressure = 0;
+    const Reading reading = decode(query, reply, pressure);
+    QTEST(reading.text, "line");
+    QVERIFY(reading.value == value);
+    QTEST(reading.whole, "whole");
+    const Reading::Outcome outcome = std::holds_alternative<std::monostate>(value) ? Reading::Outcome::NoMatch
+                                   : value == ReadingValue(Pressure{})             ? Reading::Outcome::OutOfRange
+                                                                                   : Reading::Outcome::Status;
+    QCOMPARE(int(reading.outcome), int(outcome));
+}
 
 void TestDecoder::statusTexts_data() {
     QTest::addColumn<QString>("query");
@@ -107,7 +198,7 @@ void TestDecoder::leavesTheStatusAlone() {
     QFETCH(QString, lastCommand);
     QFETCH(QString, reply);
     qint16 pressure = 7;
-    const Reading reading = mv70::decodeReply(lastCommand, u"", mv70::renderTrace(reply), pressure);
+    const Reading reading = mv70::decodeReply(lastCommand, u"", reply, mv70::renderTrace(reply), pressure);
     QCOMPARE(int(reading.outcome), int(Reading::Outcome::NoMatch));
     QCOMPARE(pressure, qint16(7));
 }

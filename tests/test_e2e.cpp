@@ -37,7 +37,7 @@ public:
         form = std::make_unique<Form1>();
         form->showWarning = [this](const QString &description) { warnings << description; };
         // Connected after the window's own handlers, so these run after them.
-        QObject::connect(&form->MSComm1, &serial::MSComm::OnComm, [this] {
+        QObject::connect(&form->MSComm1, &window::MSComm::OnComm, [this] {
             rxd << form->Label12->text();
             status << form->Label22->text();
         });
@@ -154,7 +154,7 @@ void TestE2E::everyQueryIsDecoded() {
         QTRY_VERIFY_WITH_TIMEOUT(!p.rxd.isEmpty() && p.rxd.constLast().endsWith(u"CR "), 5000);
         QCOMPARE(p.status.constLast(), status);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(p.sim.received(p.form->LastCommand.chopped(1).toLatin1()), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.sim.received(p.form->LastCommand().chopped(1).toLatin1()), 1, 5000);
 }
 
 void TestE2E::inputChangeReadBackWithMode() {

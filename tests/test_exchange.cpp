@@ -57,14 +57,14 @@ void TestExchange::windowOpensWhenTheBytesHaveLeft() {
     QSignalSpy left(&exchange, &Exchange::commandLeft);
     QSignalSpy traced(&exchange, &Exchange::traced);
 
-    exchange.RxBuffer = QStringLiteral("stale");
+    exchange.setReceived(QStringLiteral("stale"));
     QVERIFY(exchange.send(u"C00", 500).isEmpty());
-    QCOMPARE(exchange.LastCommand, QStringLiteral("C00\r"));
+    QCOMPARE(exchange.lastCommand(), QStringLiteral("C00\r"));
     QCOMPARE(line.written, QStringList{u"C00\r"_qs});
-    QVERIFY(exchange.RxBuffer.isEmpty());  // the new reply starts afresh
+    QVERIFY(exchange.received().isEmpty());  // the new reply starts afresh
     QVERIFY(exchange.replyWindow().isActive());
     QCOMPARE(exchange.replyWindow().interval(), 500);
-    QCOMPARE(exchange.AwaitingReply, quint8(1));
+    QCOMPARE(exchange.replyWait(), ReplyWait::Awaited);
     QCOMPARE(opened.count(), 1);
     QCOMPARE(left.count(), 1);
     QCOMPARE(traced.takeFirst(), (QVariantList{QVariant::fromValue(kTransmit), u" C 0 0 CR "_qs}));
@@ -112,10 +112,10 @@ void TestExchange::failedWriteChangesNothingButTheCommand() {
     line.attach(exchange);
     QSignalSpy traced(&exchange, &Exchange::traced);
     QSignalSpy opened(&exchange, &Exchange::replyWindowOpened);
-    exchange.RxBuffer = QStringLiteral("00");
+    exchange.setReceived(QStringLiteral("00"));
     QCOMPARE(exchange.send(u"C00", 500), u"Port not open"_qs);
-    QCOMPARE(exchange.RxBuffer, u"00"_qs);
-    QCOMPARE(exchange.AwaitingReply, quint8(0));
+    QCOMPARE(exchange.received(), u"00"_qs);
+    QCOMPARE(exchange.replyWait(), ReplyWait::None);
     QVERIFY(!exchange.replyWindow().isActive());
     QVERIFY(!exchange.bytesPending());
     QCOMPARE(traced.count() + opened.count(), 0);
@@ -134,7 +134,7 @@ void TestExchange::replyInPiecesIsGatheredBoundedAndRead() {
     QVERIFY(exchange.send(u"CR0", 500).isEmpty());
 
     Reading reading = exchange.receive(u"0");
-    QCOMPARE(exchange.AwaitingReply, quint8(0));
+    QCOMPARE(exchange.replyWait(), ReplyWait::None);
     QCOMPARE(reading.outcome, Reading::Outcome::NoMatch);
     reading = exchange.receive(u"0\r");
     QCOMPARE(reading.outcome, Reading::Outcome::Status);
@@ -144,12 +144,12 @@ void TestExchange::replyInPiecesIsGatheredBoundedAndRead() {
     QCOMPARE(replied.at(1).at(2).value<Reading>().text, reading.text);
     QVERIFY(exchange.replyComplete());
 
-    const QString flood(kRxBufferLimit, u'x');
-    QCOMPARE(exchange.append(flood), kRxBufferLimit);
+    const QString flood(kReceivedLimit, u'x');
+    QCOMPARE(exchange.append(flood), kReceivedLimit);
     QCOMPARE(exchange.append(u"yz"), qsizetype(2));
-    QCOMPARE(exchange.RxBuffer.size(), kRxBufferLimit);
-    QVERIFY(exchange.RxBuffer.endsWith(u"xyz"));
-    QCOMPARE(exchange.traceReceived(exchange.RxBuffer), renderTrace(exchange.RxBuffer));
+    QCOMPARE(exchange.received().size(), kReceivedLimit);
+    QVERIFY(exchange.received().endsWith(u"xyz"));
+    QCOMPARE(exchange.traceReceived(exchange.received()), renderTrace(exchange.received()));
 }
 
 void TestExchange::windowEndsWithOrWithoutAnAnswer() {
@@ -167,8 +167,8 @@ void TestExchange::windowEndsWithOrWithoutAnAnswer() {
     (void)exchange.receive(u"\x06");
     exchange.endReplyWindow();
     QCOMPARE(ended.takeFirst().at(0).toBool(), true);
-    QVERIFY(exchange.RxBuffer.isEmpty());
-    QCOMPARE(exchange.AwaitingReply, quint8(0));
+    QVERIFY(exchange.received().isEmpty());
+    QCOMPARE(exchange.replyWait(), ReplyWait::None);
     QVERIFY(!exchange.replyWindow().isActive());
 
     // A window of the owner's: its tick is the owner's to handle.
@@ -179,7 +179,7 @@ void TestExchange::windowEndsWithOrWithoutAnAnswer() {
     QVERIFY(bound.send(u"C00", 1).isEmpty());
     QVERIFY(owned.isActive());
     QTest::qWait(20);
-    QCOMPARE(bound.AwaitingReply, quint8(1));
+    QCOMPARE(bound.replyWait(), ReplyWait::Awaited);
 }
 
 void TestExchange::replyComplete_data() {

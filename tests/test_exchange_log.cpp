@@ -130,7 +130,7 @@ void TestExchangeLog::panelAndToolSessionsParsedBack() {
         qobject_cast<QPushButton *>(f->control("Command44"))->click();  // STATUS
         QCOMPARE(f.com1.read(4), QByteArray("CR0\r"));
         f.com1.write("8");
-        QTRY_COMPARE(f->RxBuffer, u"8"_qs);
+        QTRY_COMPARE(f->RxBuffer(), u"8"_qs);
         f.com1.write("0\r");
         QTRY_COMPARE(f->Label22->text(), u" Stand by"_qs);
     }  // the window goes, and its log is written out

@@ -33,9 +33,9 @@ void holdVolumeUp(FormOnPty &f) {
 }
 
 void receive(FormOnPty &f, PtyPeer &peer, const QByteArray &bytes) {
-    const qsizetype before = f->RxBuffer.size();
+    const qsizetype before = f->RxBuffer().size();
     peer.write(bytes);
-    QTRY_COMPARE_WITH_TIMEOUT(f->RxBuffer.size(), before + bytes.size(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(f->RxBuffer().size(), before + bytes.size(), 5000);
 }
 
 // Any UTF-16 unit but the line breaks, which a one-line box cannot hold.
@@ -76,7 +76,7 @@ private slots:
 // finds out.
 void TestFaults::sendingOnAVanishedLineIsToldOnce() {
     FormOnPty f;
-    QSignalSpy lost(&f->MSComm1, &serial::MSComm::lineLost);
+    QSignalSpy lost(&f->MSComm1, &window::MSComm::lineLost);
     f.com1.hangUp();
     click(f, "Command44");  // STATUS, before any event could report the loss
     QVERIFY(!f->MSComm1.PortOpen());
@@ -84,7 +84,7 @@ void TestFaults::sendingOnAVanishedLineIsToldOnce() {
     QVERIFY2(f->Label22->text().contains("disconnected"), qPrintable(f->Label22->text()));
     QVERIFY(f->Label11->text().isEmpty());  // nothing was sent: no trace, nothing awaited
     QVERIFY(!f->Timer2.isActive());
-    QCOMPARE(f->AwaitingReply, quint8(0));
+    QCOMPARE(f->AwaitingReply(), quint8(0));
     QTest::qWait(50);
     QCOMPARE(lost.size(), 1);
     QVERIFY(f.warnings.isEmpty());
@@ -95,7 +95,7 @@ void TestFaults::sendingOnAVanishedLineIsToldOnce() {
 // to plain text too.
 void TestFaults::textIsNeverMarkup() {
     FormOnPty f;
-    f->LastCommand = QStringLiteral("CR9\r");
+    f->setLastCommand(QStringLiteral("CR9\r"));
     receive(f, f.com1, "<b>X</b><img src=\"x\">&amp;\r");
     QCOMPARE(f->Label22->text(), QStringLiteral(" < b > X < / b > < i m g   s r c = \" x \" > & a m p ; CR "));
     for (const QLabel *label : f->findChildren<QLabel *>())
@@ -129,7 +129,7 @@ void TestFaults::typedTextIsSentAsTraced() {
     click(f, "Command95");  // SEND
     stopTimers(f);
     QCOMPARE(f->ManualText, typed);
-    QCOMPARE(f->LastCommand, typed + u'\r');
+    QCOMPARE(f->LastCommand(), typed + u'\r');
     const QByteArray sent = f.com1.read(typed.size() + 1, 30000);
     QCOMPARE(sent.size(), typed.size() + 1);
     QCOMPARE(f->Label11->text(), renderTrace(QString::fromLatin1(sent)));
@@ -181,8 +181,8 @@ void TestFaults::endDuringAHeldRepeat() {
     QCOMPARE(f->RepeatCode, quint8(0));
     QCOMPARE(f.com1.read(1, 200), QByteArray());
     // The device is free for the next program.
-    serial::MSComm next;
-    QVERIFY(next.setPortOpen(true));
+    serial::Port next;
+    QVERIFY(next.open());
 }
 
 // A choice that moves the port drops the rest of a reply on the old line;
@@ -197,7 +197,7 @@ void TestFaults::portChoiceDuringAnArrivingReply() {
     QCOMPARE(f->MSComm1.CommPort(), 2);
     f.com1.write("8\r");  // to a line the program no longer listens to
     receive(f, f.com2, "0\r");
-    QCOMPARE(f->RxBuffer, QStringLiteral("00\r"));
+    QCOMPARE(f->RxBuffer(), QStringLiteral("00\r"));
     QCOMPARE(f->Label22->text(), QStringLiteral(" Power ON"));
     QVERIFY(f.warnings.isEmpty());
 }
@@ -225,7 +225,7 @@ void TestFaults::endDuringAnArrivingReply() {
     click(f, "Command16");
     f.com1.write("0\r");
     QTest::qWait(100);  // give anything still queued its chance to arrive
-    QCOMPARE(f->RxBuffer, QStringLiteral("8"));
+    QCOMPARE(f->RxBuffer(), QStringLiteral("8"));
     QCOMPARE(f->Label12->text(), shown);
     QVERIFY(!f->MSComm1.PortOpen());
 }

@@ -23,7 +23,7 @@ constexpr double kBytesPerMs = 1.92;
 constexpr quint32 kSeed = 19200;
 
 // A longest trace: every character rendered as a four-character token.
-constexpr qsizetype kLongestTrace = 1 + 4 * kRxBufferLimit;
+constexpr qsizetype kLongestTrace = 1 + 4 * kReceivedLimit;
 
 // Resident memory of this process in KiB, from /proc/self/status.
 qint64 residentKiB(const char *field = "VmRSS:") {
@@ -60,7 +60,7 @@ struct Flood {
         f->show();
         // Each repeat tick that went out is owed to the line too; this runs
         // after the window's own handler of the tick.
-        QObject::connect(&f->Timer1, &QTimer::timeout, [this] { expected += f->LastCommand.toLatin1(); });
+        QObject::connect(&f->Timer1, &QTimer::timeout, [this] { expected += f->LastCommand().toLatin1(); });
         clock.start();
     }
 
@@ -77,10 +77,10 @@ struct Flood {
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         sent += f.com1.readAvailable();
-        QVERIFY(f->RxBuffer.size() <= kRxBufferLimit);
+        QVERIFY(f->RxBuffer().size() <= kReceivedLimit);
         for (const window::MonitorLine *line : {f->Label11, f->Label12, f->Label22})
             QVERIFY(line->text().size() <= kLongestTrace);
-        if (steadyKiB < 0 && f->RxBuffer.size() == kRxBufferLimit)
+        if (steadyKiB < 0 && f->RxBuffer().size() == kReceivedLimit)
             steadyKiB = residentKiB();  // the buffer has reached its limit
         QTest::qSleep(5);
     }
@@ -98,7 +98,7 @@ struct Flood {
 
     void click(const char *name) {
         qobject_cast<QAbstractButton *>(f->control(name))->click();
-        expected += f->LastCommand.toLatin1();
+        expected += f->LastCommand().toLatin1();
     }
 };
 
@@ -125,7 +125,7 @@ void TestFlood::randomBytesAtLineRateWhileTheOperatorWorks() {
     if (QTest::currentTestFailed())
         return;
     QVERIFY(!f->Timer2.isActive());
-    QCOMPARE(f->RxBuffer.size(), kRxBufferLimit);
+    QCOMPARE(f->RxBuffer().size(), kReceivedLimit);
 
     // The operator at work: a query every 300 ms, and "+" of VOL held for
     // two seconds out of every five.
@@ -138,7 +138,7 @@ void TestFlood::randomBytesAtLineRateWhileTheOperatorWorks() {
             held = hold;
             if (hold) {
                 QTest::mousePress(volumeUp, Qt::LeftButton);
-                flood.expected += f->LastCommand.toLatin1();
+                flood.expected += f->LastCommand().toLatin1();
             } else {
                 QTest::mouseRelease(volumeUp, Qt::LeftButton);
             }

@@ -40,7 +40,7 @@ void checkReleased(FormOnPty &f) {
     QCOMPARE(f->Timer4.interval(), 1000);
     QVERIFY(f->Label11->text().isEmpty());
     QVERIFY(f->Label12->text().isEmpty());
-    QVERIFY(f->RxBuffer.isEmpty());
+    QVERIFY(f->RxBuffer().isEmpty());
 }
 
 }  // namespace
@@ -86,7 +86,7 @@ void TestHold::holdingVolRepeatsUntilTheRelease() {
     QVERIFY(f->Timer2.isActive() && f->Timer4.isActive());  // every repeat opens them again
     QCOMPARE(f->Timer2.interval(), 200);                    // and the tick does not retime them
 
-    f->RxBuffer = QStringLiteral("x");
+    f->setRxBuffer(QStringLiteral("x"));
     f->Timer1.start();
     f->Timer2.start();
     h.release("Command1");
@@ -200,16 +200,16 @@ void TestHold::everyRepeatCodeSendsItsRow() {
     f->RepeatCode = quint8(repeatCode);
     f->Timer1_Timer();
     QCOMPARE(f.com1.read(bytes.size()), bytes);
-    QCOMPARE(f->LastCommand, QString::fromLatin1(bytes));
+    QCOMPARE(f->LastCommand(), QString::fromLatin1(bytes));
 }
 
 void TestHold::releaseKeepsAnOutstandingReplyFlag() {
     Held h;
     h.press("Command51");
-    QCOMPARE(h.f->AwaitingReply, quint8(1));
+    QCOMPARE(h.f->AwaitingReply(), quint8(1));
     h.release("Command51");
-    QCOMPARE(h.f->AwaitingReply, quint8(1));
-    QCOMPARE(h.f->LastCommand, QStringLiteral("C8F\r"));
+    QCOMPARE(h.f->AwaitingReply(), quint8(1));
+    QCOMPARE(h.f->LastCommand(), QStringLiteral("C8F\r"));
 }
 
 // The release of a held button goes elsewhere when the window is
@@ -237,7 +237,7 @@ void TestHold::lostMouseEndsTheHoldAsTheReleaseDoes() {
 
     QVERIFY(h.press("Command1"));
     QCOMPARE(f.com1.read(4), QByteArray("C09\r"));
-    f->RxBuffer = QStringLiteral("x");
+    f->setRxBuffer(QStringLiteral("x"));
     f->Timer1.start();
     f->Timer2.start();
     const auto lose = [&] {

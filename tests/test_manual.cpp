@@ -50,7 +50,7 @@ void TestManual::emptyBoxSendsALoneCarriageReturn() {
     Full s;
     s.send();
     QCOMPARE(s.f.com1.read(1), QByteArray("\r"));
-    QCOMPARE(s.f->LastCommand, QStringLiteral("\r"));
+    QCOMPARE(s.f->LastCommand(), QStringLiteral("\r"));
     QCOMPARE(s.f->ManualText, QString());
     QCOMPARE(s.f->Label11->text(), QStringLiteral(" CR "));
     QCOMPARE(s.f.sendMarkerAndRead(s.f.com1), QByteArray("MARK\r"));
@@ -91,7 +91,7 @@ void TestManual::textIsSentVerbatim() {
     s.send();
     QCOMPARE(s.f.com1.read(bytes.size()), bytes);
     QCOMPARE(s.f->ManualText, typed);
-    QCOMPARE(s.f->LastCommand, typed + u'\r');
+    QCOMPARE(s.f->LastCommand(), typed + u'\r');
     s.f.com1.write("00\r");
     QTRY_COMPARE_WITH_TIMEOUT(s.f->Label12->text(), QStringLiteral(" 0 0 CR "), 5000);
     QCOMPARE(s.f->Label22->text(), QStringLiteral(" before"));  // not a known query
@@ -109,7 +109,7 @@ void TestManual::clsClearsOnlyTheBox() {
     QCOMPARE(s.f->Label11->text(), tx);
     QCOMPARE(s.f->Label22->text(), QStringLiteral(" status"));
     QCOMPARE(s.f->ManualText, QStringLiteral("C00"));
-    QCOMPARE(s.f->LastCommand, QStringLiteral("C00\r"));
+    QCOMPARE(s.f->LastCommand(), QStringLiteral("C00\r"));
 }
 
 void TestManual::sendRetimesLaterCommands() {

@@ -22,16 +22,15 @@ namespace {
 ProjectorState fullState() {
     ProjectorState state;
     state.lineUp = true;
-    state.power = Power::WarmingUp;
-    state.status = QStringLiteral("Count down");
+    state.power = Power::On;
     state.input = Source::Video;
     state.pictureMute = true;
     state.soundMute = false;
     state.freeze = false;
     state.lampHours = 1234;
     state.temperatures = {25.0, 48.24, -3.0};
-    state.lampMode = QStringLiteral("Dual lamp");
-    state.reversal = QStringLiteral("Normally");
+    state.lampMode = mv70::LampMode{mv70::LampMode::Use::Both, true, true};
+    state.reversal = mv70::Reversal::None;
     state.pressureHpa = 1013;
     state.temperatureWarning = true;
     return state;
@@ -120,31 +119,38 @@ private slots:
 
         const QList<StatePayload> expected = {
             {"power", "ON"},
-            {"power_state", "warming up"},
+            {"power_state", "on"},
             {"input", "Video"},
             {"picture_mute", "ON"},
             {"sound_mute", "OFF"},
             {"freeze", "OFF"},
-            {"status", "Count down"},
+            {"status", "Temperature Warning"},
             {"lamp_hours", "1234"},
             {"temperature_1", "25.0"},
             {"temperature_2", "48.2"},
             {"temperature_3", "-3.0"},
             {"lamp_failure", "OFF"},
             {"temperature_warning", "ON"},
-            {"lamp_mode", "Dual lamp"},
+            {"lamp_mode", "No1,2 ON  : 2 Lamp mode"},
             {"reversal", "Normally"},
             {"pressure", "1013"},
         };
         QCOMPARE(statePayloads(fullState()), expected);
         QCOMPARE(lineAvailability(fullState()), kOnline);
 
-        // Cooling down is off for the switch and its own word for the sensor.
+        // Cooling down is off for the switch and its own word for the sensor;
+        // warming up is on.
         ProjectorState cooling;
         cooling.power = Power::CoolingDown;
         const QList<StatePayload> coolingPayloads = statePayloads(cooling);
         QCOMPARE(coolingPayloads.value(0), (StatePayload{"power", "OFF"}));
         QCOMPARE(coolingPayloads.value(1), (StatePayload{"power_state", "cooling down"}));
+        ProjectorState warming;
+        warming.power = Power::WarmingUp;
+        const QList<StatePayload> warmingPayloads = statePayloads(warming);
+        QCOMPARE(warmingPayloads.value(0), (StatePayload{"power", "ON"}));
+        QCOMPARE(warmingPayloads.value(1), (StatePayload{"power_state", "warming up"}));
+        QCOMPARE(warmingPayloads.value(2), (StatePayload{"status", "Count down"}));
     }
 
     void discoveryAgreesWithTheTopics() {

@@ -57,7 +57,7 @@ struct NetPanel {
         form = std::make_unique<Form1>();
         form->showWarning = [this](const QString &description) { warnings << description; };
         form->MSComm1.setConnectTimeLimit(timeLimitMs);
-        QObject::connect(&form->MSComm1, &serial::MSComm::OnComm, [this] {
+        QObject::connect(&form->MSComm1, &window::MSComm::OnComm, [this] {
             rxd << form->Label12->text();
             status << form->Label22->text();
         });
@@ -237,7 +237,7 @@ void TestNetwork::windowDrivesSimulatorThroughSer2net() {
     QTest::mouseRelease(p.control("Command1"), Qt::LeftButton);
 
     // A speed choice: sent to the server's port, or said once not to be.
-    QSignalSpy notices(&p.form->MSComm1, &serial::MSComm::settingsNotCarried);
+    QSignalSpy notices(&p.form->MSComm1, &window::MSComm::settingsNotCarried);
     QTest::mouseClick(p.control("Command33"), Qt::LeftButton);
     const auto confirmedBaud = [&p] { return p.form->MSComm1.networkLine()->reader().confirmed().baudRate; };
     QTest::mouseClick(p.control("Option10"), Qt::LeftButton);  // 9600
@@ -296,8 +296,8 @@ void TestNetwork::serverKilledAndRestarted() {
     Ser2NetProcess server(sim.path(), Ser2NetProcess::Mode::Rfc2217);
     NetPanel p(server.url());
     QVERIFY(p.connected());
-    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
-    QSignalSpy restored(&p.form->MSComm1, &serial::MSComm::lineRestored);
+    QSignalSpy lost(&p.form->MSComm1, &window::MSComm::lineLost);
+    QSignalSpy restored(&p.form->MSComm1, &window::MSComm::lineRestored);
     QTest::keyClick(p.form.get(), Qt::Key_J, Qt::ControlModifier);
     QCOMPARE(p.ask("Command44"), QStringLiteral(" Stand by"));
 
@@ -327,8 +327,8 @@ void TestNetwork::connectionResetAtOnceIsNotBack() {
     ScriptedServer server({Step::Negotiate, Step::NegotiateAndReset, Step::Negotiate});
     NetPanel p(server.url());
     QVERIFY(p.connected());
-    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
-    QSignalSpy restored(&p.form->MSComm1, &serial::MSComm::lineRestored);
+    QSignalSpy lost(&p.form->MSComm1, &window::MSComm::lineLost);
+    QSignalSpy restored(&p.form->MSComm1, &window::MSComm::lineRestored);
     serial::ReconnectWatch &watch = p.form->MSComm1.reconnectWatch();
     server.drop();
     QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
@@ -357,8 +357,8 @@ void TestNetwork::serverThatClosesAtOnceIsNotBack() {
     using Step = ScriptedServer::Step;
     ScriptedServer server({Step::AcceptAndClose});
     NetPanel p(server.url("tcp"));
-    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
-    QSignalSpy restored(&p.form->MSComm1, &serial::MSComm::lineRestored);
+    QSignalSpy lost(&p.form->MSComm1, &window::MSComm::lineLost);
+    QSignalSpy restored(&p.form->MSComm1, &window::MSComm::lineRestored);
     serial::ReconnectWatch &watch = p.form->MSComm1.reconnectWatch();
     QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
     QCOMPARE(watch.intervalMs(), 1000);
@@ -447,7 +447,7 @@ void TestNetwork::negotiationFloodIsGivenUp() {
     script.flood = flood;
     TelnetScriptServer server(script);
     NetPanel p(server.url());
-    QSignalSpy lost(&p.form->MSComm1, &serial::MSComm::lineLost);
+    QSignalSpy lost(&p.form->MSComm1, &window::MSComm::lineLost);
     QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 15000);
     const QString givenUp = QStringLiteral(" COM1 (%1) disconnected: the server sent nothing but Telnet negotiation "
                                            "for more than 1 s. Waiting for it to come back...")
@@ -524,7 +524,7 @@ void TestNetwork::speedNotTakenIsSaid() {
     script.confirmSpeed = confirmSpeed;
     TelnetScriptServer server(script);
     NetPanel p(server.url());
-    QSignalSpy notices(&p.form->MSComm1, &serial::MSComm::settingsNotCarried);
+    QSignalSpy notices(&p.form->MSComm1, &window::MSComm::settingsNotCarried);
     QVERIFY(p.connected());
     if (!notice.isEmpty())
         QTRY_COMPARE_WITH_TIMEOUT(p.form->Label22->text(), QStringLiteral(" COM1 (%1): %2").arg(server.url(), notice),

@@ -205,8 +205,8 @@ void TestPortDiagnosis::listingFollowsStableNames() {
     // Opened by its stable name, it is in use, found by the lock of the
     // device the name leads to.
     qputenv("MV70_COM1", stable.toLocal8Bit());
-    serial::MSComm comm;
-    QVERIFY(comm.setPortOpen(true));
+    serial::Port comm;
+    QVERIFY(comm.open());
     port = listed();
     QCOMPARE(port.holders.size(), 1);
     QCOMPARE(port.holders.first().pid, qint64(::getpid()));

@@ -268,7 +268,7 @@ void TestPorts::secondCopyIsToldThePortIsInUse() {
     QVERIFY(first->MSComm1.PortOpen());
     QCOMPARE(first.sendMarkerAndRead(first.com1), QByteArray("MARK\r"));
     first.com1.write("00\r");
-    QTRY_COMPARE_WITH_TIMEOUT(first->RxBuffer, QStringLiteral("00\r"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(first->RxBuffer(), QStringLiteral("00\r"), 5000);
     QVERIFY(first.warnings.isEmpty());
 }
 
@@ -277,8 +277,8 @@ void TestPorts::closingTheWindowReleasesThePort() {
     f->show();
     f->close();
     QVERIFY(!f->MSComm1.PortOpen());
-    serial::MSComm other;
-    QVERIFY(other.setPortOpen(true));  // the device is free again
+    serial::Port other;
+    QVERIFY(other.open());  // the device is free again
 }
 
 void TestPorts::lostLineIsToldOnceAndAChoiceReopens() {

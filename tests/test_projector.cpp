@@ -21,8 +21,8 @@ namespace {
 // What the panel's STATUS line shows for `reply` to `query`.
 QString statusLine(const QByteArray &query, const QByteArray &reply) {
     qint16 pressure = 0;
-    return mv70::decodeReply(QString::fromLatin1(query) + u'\r', u"", mv70::renderTrace(QString::fromLatin1(reply)),
-                             pressure)
+    const QString received = QString::fromLatin1(reply);
+    return mv70::decodeReply(QString::fromLatin1(query) + u'\r', u"", received, mv70::renderTrace(received), pressure)
         .text;
 }
 

@@ -18,13 +18,13 @@ void query(FormOnPty &f, const char *button) {
     qobject_cast<QPushButton *>(f->control(button))->click();
     f->Timer2.stop();
     f->Timer4.stop();
-    f.com1.read(f->LastCommand.size());
+    f.com1.read(f->LastCommand().size());
 }
 
 void receive(FormOnPty &f, const QByteArray &bytes) {
-    const qsizetype before = f->RxBuffer.size();
+    const qsizetype before = f->RxBuffer().size();
     f.com1.write(bytes);
-    QTRY_COMPARE_WITH_TIMEOUT(f->RxBuffer.size(), before + bytes.size(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(f->RxBuffer().size(), before + bytes.size(), 5000);
 }
 
 }  // namespace
@@ -52,9 +52,10 @@ void TestReceive::replyInTwoPiecesIsShownAsItGrows() {
     FormOnPty f;
     f->Label22->setText(QStringLiteral(" earlier"));
     query(f, "Command44");  // STATUS
-    QCOMPARE(f->AwaitingReply, quint8(1));
+    QCOMPARE(f->AwaitingReply(), quint8(1));
     receive(f, "0");
-    QCOMPARE(f->AwaitingReply, quint8(0));
+    QCOMPARE(f->AwaitingReply(), quint8(0));
+    QCOMPARE(f->MSComm1.CommEvent(), window::MSComm::comEvReceive);
     QCOMPARE(f->Label12->text(), QStringLiteral(" 0 "));
     QCOMPARE(f->Label22->text(), QStringLiteral(" earlier"));  // " 0 " matches nothing yet
     receive(f, "0\r");
@@ -68,7 +69,7 @@ void TestReceive::timeoutMarkOnlyWhenNothingCame() {
     query(f, "Command45");  // MODE, no answer
     f->Timer2_Timer();
     QCOMPARE(f->Label12->text(), QStringLiteral(" X X X X"));
-    QCOMPARE(f->AwaitingReply, quint8(0));
+    QCOMPARE(f->AwaitingReply(), quint8(0));
     QVERIFY(!f->Timer2.isActive());
 
     query(f, "Command45");  // answered this time
@@ -76,7 +77,7 @@ void TestReceive::timeoutMarkOnlyWhenNothingCame() {
     QCOMPARE(f->Label22->text(), QStringLiteral(" Video"));
     f->Timer2_Timer();
     QCOMPARE(f->Label12->text(), QStringLiteral(" 3 CR "));  // the reply stays
-    QVERIFY(f->RxBuffer.isEmpty());
+    QVERIFY(f->RxBuffer().isEmpty());
 }
 
 void TestReceive::replyBetweenTheTicksStartsAFreshBuffer() {
@@ -84,11 +85,11 @@ void TestReceive::replyBetweenTheTicksStartsAFreshBuffer() {
     query(f, "Command47");  // SETTING
     receive(f, "1");        // a stray character before the reply window ends
     f->Timer2_Timer();
-    QVERIFY(f->RxBuffer.isEmpty());
+    QVERIFY(f->RxBuffer().isEmpty());
     receive(f, "10\r");  // late, but before the display hold ends
     QCOMPARE(f->Label12->text(), QStringLiteral(" 1 0 CR "));
     QCOMPARE(f->Label22->text(), QStringLiteral(" Top/Bottom reversal"));
-    QCOMPARE(f->AwaitingReply, quint8(0));
+    QCOMPARE(f->AwaitingReply(), quint8(0));
 }
 
 void TestReceive::unsolicitedReplyDecodedAgainstTheSameQuery() {
@@ -141,7 +142,7 @@ void TestReceive::transmitStartsANewExchange() {
     receive(f, reply);
     QCOMPARE(f->Label22->text(), reading);
     QCOMPARE(f->Label12->text(), renderTrace(QString::fromLatin1(reply)));
-    QCOMPARE(f->RxBuffer, QString::fromLatin1(reply));
+    QCOMPARE(f->RxBuffer(), QString::fromLatin1(reply));
 }
 
 void TestReceive::displayHoldBlanksTheThreeLines() {
@@ -169,8 +170,8 @@ void TestReceive::portPanelHidesItself() {
 
 void TestReceive::pressureOutOfRangeIsShownAndTheProgramGoesOn() {
     FormOnPty f;
-    f->LastCommand = QStringLiteral("CR PRESSURE\r");
-    QVERIFY(f->Hyouji(f->LastCommand, kTransmit));
+    f->setLastCommand(QStringLiteral("CR PRESSURE\r"));
+    QVERIFY(f->Hyouji(f->LastCommand(), kTransmit));
     f->Timer2.stop();
     f->Timer4.stop();
     QCOMPARE(f.com1.read(12), QByteArray("CR PRESSURE\r"));
@@ -180,7 +181,7 @@ void TestReceive::pressureOutOfRangeIsShownAndTheProgramGoesOn() {
     f->Timer2_Timer();
     receive(f, "300\r");
     QCOMPARE(f->Label22->text(), QStringLiteral("425 hPa"));
-    QCOMPARE(f->PressureValue, qint16(425));
+    QCOMPARE(f->PressureValue(), qint16(425));
 }
 
 void TestReceive::receiveBufferKeepsTheNewestCharacters() {
@@ -188,9 +189,9 @@ void TestReceive::receiveBufferKeepsTheNewestCharacters() {
     QByteArray flood(40000, 'A');
     flood.replace(40000 - 3, 3, "END");
     f.com1.write(flood);
-    QTRY_VERIFY_WITH_TIMEOUT(f->RxBuffer.endsWith(u"END"), 10000);
-    QCOMPARE(f->RxBuffer.size(), 32767);
-    QCOMPARE(f->Label12->text(), renderTrace(f->RxBuffer));
+    QTRY_VERIFY_WITH_TIMEOUT(f->RxBuffer().endsWith(u"END"), 10000);
+    QCOMPARE(f->RxBuffer().size(), 32767);
+    QCOMPARE(f->Label12->text(), renderTrace(f->RxBuffer()));
 }
 
 void TestReceive::everyByteIsShown() {
@@ -237,7 +238,7 @@ void TestReceive::aLineThatKeepsChangingEndsPaintedWithItsNewestText() {
         QCoreApplication::processEvents();
     }
     QTRY_COMPARE_WITH_TIMEOUT(rxd.painted, f->Label12->text(), 5000);
-    QCOMPARE(rxd.painted, renderTrace(f->RxBuffer));
+    QCOMPARE(rxd.painted, renderTrace(f->RxBuffer()));
 
     QTest::qWait(2 * window::MonitorLine::kMinRepaintIntervalMs);
     const int before = rxd.paints;

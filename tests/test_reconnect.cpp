@@ -71,15 +71,15 @@ void TestReconnect::simulatorGoesAndComesBack() {
     f->Command33_Click();
     click(f, "Option10");  // 9600
     QStringList statusOnReceive;
-    connect(&f->MSComm1, &serial::MSComm::OnComm, [&] { statusOnReceive << f->Label22->text(); });
+    connect(&f->MSComm1, &window::MSComm::OnComm, [&] { statusOnReceive << f->Label22->text(); });
     const auto askStatus = [&] {
         statusOnReceive.clear();
         click(f, "Command44");
         return QTest::qWaitFor([&] { return statusOnReceive.contains(QStringLiteral(" Stand by")); }, 5000);
     };
     QVERIFY(askStatus());
-    QSignalSpy lost(&f->MSComm1, &serial::MSComm::lineLost);
-    QSignalSpy restored(&f->MSComm1, &serial::MSComm::lineRestored);
+    QSignalSpy lost(&f->MSComm1, &window::MSComm::lineLost);
+    QSignalSpy restored(&f->MSComm1, &window::MSComm::lineRestored);
 
     constexpr int kLosses = 21;  // the first one settles what a loss may cost once
     int filesAfterFirst = 0;
@@ -159,7 +159,7 @@ void TestReconnect::operatorEndsTheWait() {
     QFETCH(int, warnings);
     FormOnPty f;
     f->show();
-    QSignalSpy restored(&f->MSComm1, &serial::MSComm::lineRestored);
+    QSignalSpy restored(&f->MSComm1, &window::MSComm::lineRestored);
     f.com1.hangUp();
     QTRY_VERIFY_WITH_TIMEOUT(f->MSComm1.isWaitingForLine(), 5000);
 
@@ -241,7 +241,7 @@ void TestReconnect::deviceBackButHeldIsTriedAgain() {
     f->Form_Load();
     f->show();
     QVERIFY(f->MSComm1.PortOpen());
-    QSignalSpy stillAway(&f->MSComm1, &serial::MSComm::lineStillAway);
+    QSignalSpy stillAway(&f->MSComm1, &window::MSComm::lineStillAway);
     gone->hangUp();
     QTRY_VERIFY_WITH_TIMEOUT(f->MSComm1.isWaitingForLine(), 5000);
 

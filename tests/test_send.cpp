@@ -42,9 +42,9 @@ void TestSend::everyOneShotButtonSendsItsCode() {
 
     const QByteArray expected = QStringView(button.code).toLatin1() + '\r';
     QCOMPARE(f.com1.read(expected.size()), expected);
-    QCOMPARE(f->LastCommand, QString::fromLatin1(expected));
-    QCOMPARE(f->Label11->text(), renderTrace(f->LastCommand));
-    QCOMPARE(f->AwaitingReply, quint8(1));
+    QCOMPARE(f->LastCommand(), QString::fromLatin1(expected));
+    QCOMPARE(f->Label11->text(), renderTrace(f->LastCommand()));
+    QCOMPARE(f->AwaitingReply(), quint8(1));
     QVERIFY(f->Timer2.isActive());
     QVERIFY(f->Timer4.isActive());
     QVERIFY(!f->Timer1.isActive());  // a menu entry does not start the repeat
@@ -72,7 +72,7 @@ void TestSend::imageAndSignalRetimeBeforeTheSend() {
     qobject_cast<QPushButton *>(f->control("Command66"))->click();  // Component: signal kind
     QCOMPARE(f->Timer2.interval(), 5000);
     QCOMPARE(f->Timer4.interval(), 5500);
-    QCOMPARE(f->LastCommand, QStringLiteral("C54\r"));
+    QCOMPARE(f->LastCommand(), QStringLiteral("C54\r"));
 }
 
 // A menu entry sets Timer1 and ArrowSpeedMode after the send: a failed send
@@ -85,7 +85,7 @@ void TestSend::menuEntryPreparesTheArrowsAfterTheSend() {
     qobject_cast<QPushButton *>(f->control("Command13"))->click();  // A-IMAGE
     QCOMPARE(f->Timer1.interval(), 5);
     QCOMPARE(f->ArrowSpeedMode, quint8(3));
-    QCOMPARE(f->LastCommand, QStringLiteral("C89\r"));
+    QCOMPARE(f->LastCommand(), QStringLiteral("C89\r"));
 
     QVERIFY(f->MSComm1.setPortOpen(true));
     qobject_cast<QPushButton *>(f->control("Command23"))->click();  // MENU ON
@@ -101,16 +101,16 @@ void TestSend::menuEntryPreparesTheArrowsAfterTheSend() {
 void TestSend::failedWriteStopsTheRoutineAndIsShown() {
     FormOnPty f;
     f->Label11->setText(QStringLiteral(" before"));
-    f->AwaitingReply = 0;
+    f->setAwaitingReply(0);
     QVERIFY(f->MSComm1.setPortOpen(false));
 
     qobject_cast<QPushButton *>(f->control("Command44"))->click();  // STATUS
 
-    QCOMPARE(f->LastCommand, QStringLiteral("CR0\r"));        // stored before the send
+    QCOMPARE(f->LastCommand(), QStringLiteral("CR0\r"));      // stored before the send
     QCOMPARE(f->Label11->text(), QStringLiteral(" before"));  // no trace
     QVERIFY(!f->Timer2.isActive());
     QVERIFY(!f->Timer4.isActive());
-    QCOMPARE(f->AwaitingReply, quint8(0));
+    QCOMPARE(f->AwaitingReply(), quint8(0));
     QVERIFY2(f->Label22->text().contains("not open"), qPrintable(f->Label22->text()));
     QVERIFY(f->Label22->text().contains(f.com1.path()));
     QVERIFY(f.warnings.isEmpty());  // the STATUS line tells; no box
@@ -124,8 +124,8 @@ void TestSend::failedWriteStopsTheRoutineAndIsShown() {
 
 void TestSend::emptyTextSendsNothingAndShowsABlank() {
     FormOnPty f;
-    f->LastCommand.clear();
-    QVERIFY(f->Hyouji(f->LastCommand, kTransmit));
+    f->setLastCommand(QString());
+    QVERIFY(f->Hyouji(f->LastCommand(), kTransmit));
     QCOMPARE(f->Label11->text(), QStringLiteral(" "));
     QCOMPARE(f.sendMarkerAndRead(f.com1), QByteArray("MARK\r"));
 }
@@ -137,12 +137,12 @@ void TestSend::twoTransmitsThenOneReceive() {
     qobject_cast<QPushButton *>(f->control("Command44"))->click();
     qobject_cast<QPushButton *>(f->control("Command44"))->click();  // again at once: no waiting
     QCOMPARE(f.com1.read(8), QByteArray("CR0\rCR0\r"));
-    QCOMPARE(f->AwaitingReply, quint8(1));
+    QCOMPARE(f->AwaitingReply(), quint8(1));
     // A transmit changes only the TXD line.
     QCOMPARE(f->Label12->text(), QStringLiteral(" kept"));
     QCOMPARE(f->Label22->text(), QStringLiteral(" kept too"));
     f.com1.write("00\r");
-    QTRY_COMPARE_WITH_TIMEOUT(f->AwaitingReply, quint8(0), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(f->AwaitingReply(), quint8(0), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(f->Label22->text(), QStringLiteral(" Power ON"), 5000);
     QCOMPARE(f->Label11->text(), QStringLiteral(" C R 0 CR "));  // kept through the receive
 }

@@ -15,11 +15,11 @@
 #include <unistd.h>
 
 #include "pty_peer.h"
-#include "serial/mscomm.h"
+#include "serial/port.h"
 #include "settings_cases.h"
 
 using mv70::serial::LineFailure;
-using mv70::serial::MSComm;
+using mv70::serial::Port;
 
 class TestSerial : public QObject {
     Q_OBJECT
@@ -45,27 +45,27 @@ void TestSerial::malformedSettingsAreRefused() {
     QFETCH(QString, text);
     QFETCH(QString, mentions);
 
-    // The component refuses it and keeps what it had.
-    MSComm comm;
-    const QString before = comm.Settings();
+    // The port refuses it and keeps what it had.
+    Port comm;
+    const QString before = comm.settings();
     const auto outcome = comm.setSettings(text);
     QVERIFY(!outcome);
     QVERIFY(outcome.description().contains(mentions));
-    QCOMPARE(comm.Settings(), before);
+    QCOMPARE(comm.settings(), before);
 }
 
 void TestSerial::deviceFromEnvironmentOrPlatform() {
-    QCOMPARE(MSComm::devicePath(1), QStringLiteral("/dev/ttyS0"));
-    QCOMPARE(MSComm::devicePath(2), QStringLiteral("/dev/ttyS1"));
+    QCOMPARE(Port::devicePath(1), QStringLiteral("/dev/ttyS0"));
+    QCOMPARE(Port::devicePath(2), QStringLiteral("/dev/ttyS1"));
     qputenv("MV70_COM2", "/dev/ttyUSB0");
-    QCOMPARE(MSComm::devicePath(2), QStringLiteral("/dev/ttyUSB0"));
-    QCOMPARE(MSComm::devicePath(1), QStringLiteral("/dev/ttyS0"));
+    QCOMPARE(Port::devicePath(2), QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(Port::devicePath(1), QStringLiteral("/dev/ttyS0"));
     qputenv("MV70_COM1", "");  // set but empty: the platform's own
-    QCOMPARE(MSComm::devicePath(1), QStringLiteral("/dev/ttyS0"));
+    QCOMPARE(Port::devicePath(1), QStringLiteral("/dev/ttyS0"));
 }
 
 void TestSerial::outputIsOneBytePerCharacter() {
-    QCOMPARE(MSComm::encodeOutput(u"C00\r"), QByteArray("C00\r"));
+    QCOMPARE(Port::encode(u"C00\r"), QByteArray("C00\r"));
     // Everything up to 0x7F goes as itself; everything beyond becomes "?".
     QString all;
     for (char16_t c = 0; c < 0x80; ++c)
@@ -73,14 +73,14 @@ void TestSerial::outputIsOneBytePerCharacter() {
     QByteArray expected;
     for (int c = 0; c < 0x80; ++c)
         expected += char(c);
-    QCOMPARE(MSComm::encodeOutput(all), expected);
-    QCOMPARE(MSComm::encodeOutput(QString::fromUtf8("é€ｱ")), QByteArray("???"));
-    QCOMPARE(MSComm::encodeOutput(QString::fromUtf8("\xF0\x9F\x98\x80")), QByteArray("??"));  // two UTF-16 units
+    QCOMPARE(Port::encode(all), expected);
+    QCOMPARE(Port::encode(QString::fromUtf8("é€ｱ")), QByteArray("???"));
+    QCOMPARE(Port::encode(QString::fromUtf8("\xF0\x9F\x98\x80")), QByteArray("??"));  // two UTF-16 units
     // Input keeps every byte as the character of the same code.
     QByteArray bytes;
     for (int b = 0; b < 256; ++b)
         bytes += char(b);
-    const QString text = MSComm::decodeInput(bytes);
+    const QString text = Port::decode(bytes);
     QCOMPARE(text.size(), 256);
     for (int b = 0; b < 256; ++b)
         QCOMPARE(text[b].unicode(), char16_t(b));
@@ -89,84 +89,83 @@ void TestSerial::outputIsOneBytePerCharacter() {
 void TestSerial::writesAndReadsEveryByte() {
     PtyPeer peer;
     qputenv("MV70_COM1", peer.path().toLocal8Bit());
-    MSComm comm;
+    Port comm;
     QVERIFY(comm.setSettings(QStringLiteral("19200,N,8,1")));
-    QVERIFY(comm.setPortOpen(true));
-    QVERIFY(comm.PortOpen());
+    QVERIFY(comm.open());
+    QVERIFY(comm.isOpen());
 
-    QVERIFY(comm.setOutput(u"C00\r"));
+    QVERIFY(comm.write(u"C00\r"));
     QCOMPARE(peer.read(4), QByteArray("C00\r"));
-    QVERIFY(comm.setOutput(u""));  // nothing to write is no failure
+    QVERIFY(comm.write(u""));  // nothing to write is no failure
 
-    QSignalSpy events(&comm, &MSComm::OnComm);
+    QSignalSpy events(&comm, &Port::received);
     QByteArray all;
     for (int b = 0; b < 256; ++b)
         all += char(b);
     peer.write(all);
     QString received;
-    QTRY_VERIFY_WITH_TIMEOUT((received += comm.Input(), received.size() == 256), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT((received += comm.readAll(), received.size() == 256), 5000);
     QVERIFY(!events.isEmpty());
-    QCOMPARE(comm.CommEvent(), MSComm::comEvReceive);
-    QCOMPARE(received, MSComm::decodeInput(all));
-    QCOMPARE(comm.Input(), QString());  // taken, so gone
+    QCOMPARE(received, Port::decode(all));
+    QCOMPARE(comm.readAll(), QString());  // taken, so gone
 
-    QVERIFY(comm.setPortOpen(false));
-    QVERIFY(comm.setPortOpen(false));  // closing a closed port is accepted
-    QVERIFY(!comm.PortOpen());
+    QVERIFY(comm.close());
+    QVERIFY(comm.close());  // closing a closed port is accepted
+    QVERIFY(!comm.isOpen());
 }
 
 void TestSerial::settingsApplyToAnOpenPort() {
     PtyPeer peer;
     qputenv("MV70_COM1", peer.path().toLocal8Bit());
-    MSComm comm;
+    Port comm;
     QVERIFY(comm.setSettings(QStringLiteral("19200,N,8,1")));
-    QVERIFY(comm.setPortOpen(true));
+    QVERIFY(comm.open());
     QCOMPARE(peer.baudRate(), 19200);
     QVERIFY(comm.setSettings(QStringLiteral("9600,N,8,1")));
     QCOMPARE(peer.baudRate(), 9600);  // at once, without closing
-    QVERIFY(comm.PortOpen());
+    QVERIFY(comm.isOpen());
 }
 
 void TestSerial::failuresCarryADescription() {
     qputenv("MV70_COM1", "/nonexistent/mv70-no-such-tty");
-    MSComm comm;
-    auto outcome = comm.setPortOpen(true);
+    Port comm;
+    auto outcome = comm.open();
     QVERIFY(!outcome);
     QVERIFY2(outcome.description().contains("/nonexistent/mv70-no-such-tty"), qPrintable(outcome.description()));
     QVERIFY(outcome.description().contains("no such device"));
 
-    outcome = comm.setOutput(u"C00\r");  // not open
+    outcome = comm.write(u"C00\r");  // not open
     QVERIFY(!outcome);
     QVERIFY(outcome.description().contains("not open"));
 
-    QVERIFY(!comm.setCommPort(0));
-    QVERIFY(!comm.setCommPort(17));
-    QCOMPARE(comm.CommPort(), 1);
+    QVERIFY(!comm.setPortNumber(0));
+    QVERIFY(!comm.setPortNumber(17));
+    QCOMPARE(comm.portNumber(), 1);
 
     PtyPeer peer;
     qputenv("MV70_COM2", peer.path().toLocal8Bit());
-    QVERIFY(comm.setCommPort(2));
-    QVERIFY(comm.setPortOpen(true));
-    outcome = comm.setCommPort(1);  // only while closed
+    QVERIFY(comm.setPortNumber(2));
+    QVERIFY(comm.open());
+    outcome = comm.setPortNumber(1);  // only while closed
     QVERIFY(!outcome);
     QVERIFY(outcome.description().contains("already open"));
-    QCOMPARE(comm.CommPort(), 2);
-    QVERIFY(!comm.setPortOpen(true));  // opening twice
-    QVERIFY(comm.PortOpen());
+    QCOMPARE(comm.portNumber(), 2);
+    QVERIFY(!comm.open());  // opening twice
+    QVERIFY(comm.isOpen());
 }
 
 void TestSerial::secondOpenOfTheSameDeviceIsRefused() {
     PtyPeer peer;
     qputenv("MV70_COM1", peer.path().toLocal8Bit());
-    MSComm first;
-    QVERIFY(first.setPortOpen(true));
-    MSComm second;
-    const auto outcome = second.setPortOpen(true);
+    Port first;
+    QVERIFY(first.open());
+    Port second;
+    const auto outcome = second.open();
     QVERIFY(!outcome);
     QVERIFY2(outcome.description().contains("in use"), qPrintable(outcome.description()));
     // The first is not disturbed.
-    QVERIFY(first.PortOpen());
-    QVERIFY(first.setOutput(u"C01\r"));
+    QVERIFY(first.isOpen());
+    QVERIFY(first.write(u"C01\r"));
     QCOMPARE(peer.read(4), QByteArray("C01\r"));
 }
 
@@ -193,15 +192,15 @@ int wakeUpsWhileIdle(int ms) {
 void TestSerial::hangUpClosesThePortOnce() {
     auto peer = std::make_unique<PtyPeer>();
     qputenv("MV70_COM1", peer->path().toLocal8Bit());
-    MSComm comm;
-    QVERIFY(comm.setPortOpen(true));
+    Port comm;
+    QVERIFY(comm.open());
     auto *port = comm.findChild<QSerialPort *>();  // inside the line
     QVERIFY(port);
     QSignalSpy errors(port, &QSerialPort::errorOccurred);
-    QSignalSpy lost(&comm, &MSComm::lineLost);
-    QSignalSpy received(&comm, &MSComm::OnComm);
+    QSignalSpy lost(&comm, &Port::lineLost);
+    QSignalSpy received(&comm, &Port::received);
     peer->hangUp();
-    QTRY_VERIFY_WITH_TIMEOUT(!comm.PortOpen(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!comm.isOpen(), 5000);
     QCOMPARE(lost.size(), 1);
     QCOMPARE(lost.first().first().value<LineFailure>().cause, LineFailure::Cause::DeviceGone);
     const qsizetype errorsAtLoss = errors.size();
@@ -218,13 +217,13 @@ void TestSerial::hangUpClosesThePortOnce() {
     QCOMPARE(fatal, 1);  // the first fatal report was the last
     QCOMPARE(lost.size(), 1);
     QVERIFY(received.isEmpty());
-    QCOMPARE(comm.Input(), QString());
+    QCOMPARE(comm.readAll(), QString());
 
     // A new opening on a device that is there again works as before.
     PtyPeer replacement;
     qputenv("MV70_COM1", replacement.path().toLocal8Bit());
-    QVERIFY(comm.setPortOpen(true));
-    QVERIFY(comm.setOutput(u"C00\r"));
+    QVERIFY(comm.open());
+    QVERIFY(comm.write(u"C00\r"));
     QCOMPARE(replacement.read(4), QByteArray("C00\r"));
 }
 
@@ -264,8 +263,8 @@ void TestSerial::noPermissionNamesTheDialoutGroup() {
     }
     if (const QByteArray given = qgetenv("MV70_COM1"); !given.isEmpty()) {
         // Made by the root half of this test; we are "nobody" now.
-        MSComm comm;
-        const auto outcome = comm.setPortOpen(true);
+        Port comm;
+        const auto outcome = comm.open();
         QVERIFY(!outcome);
         QVERIFY(outcome.lineFailure());
         QCOMPARE(outcome.lineFailure()->cause, LineFailure::Cause::NoPermission);
@@ -283,8 +282,8 @@ void TestSerial::noPermissionNamesTheDialoutGroup() {
     device.close();
     QVERIFY(device.setPermissions({}));
     qputenv("MV70_COM1", device.fileName().toLocal8Bit());
-    MSComm comm;
-    const auto outcome = comm.setPortOpen(true);
+    Port comm;
+    const auto outcome = comm.open();
     QVERIFY(!outcome);
     QVERIFY(outcome.lineFailure());
     QCOMPARE(outcome.lineFailure()->cause, LineFailure::Cause::NoPermission);

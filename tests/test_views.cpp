@@ -204,9 +204,9 @@ void TestViews::endClosesThePortAndStopsEverything() {
     QVERIFY(!f->MSComm1.PortOpen());
     for (const QTimer *timer : {&f->Timer1, &f->Timer2, &f->Timer3, &f->Timer4})
         QVERIFY(!timer->isActive());
-    const QString rx = f->RxBuffer;
+    const QString rx = f->RxBuffer();
     QTest::qWait(50);
-    QCOMPARE(f->RxBuffer, rx);
+    QCOMPARE(f->RxBuffer(), rx);
     QVERIFY(!f->isVisible());
 }
 

@@ -8,7 +8,7 @@
 #include "logic/network_address.h"
 #include "logic/port_choice.h"
 #include "logic/reply_decoder.h"
-#include "serial/mscomm.h"
+#include "serial/port.h"
 #include "serial/port_device.h"
 
 namespace mv70::ctl {
@@ -21,7 +21,7 @@ QString fromView(std::string_view text) {
 // What a panel just started would wait and repeat for the button: the
 // timers' start intervals where the button sets none.
 int replyWindowOf(const ButtonTimings &timings) { return timings.timing.value_or(kStartTiming).replyWindow; }
-int repeatPeriodOf(const ButtonTimings &timings) { return timings.repeatPeriod.value_or(startInterval("Timer1")); }
+int repeatPeriodOf(const ButtonTimings &timings) { return timings.repeatPeriod.value_or(kStartRepeatPeriod); }
 
 }  // namespace
 
@@ -33,7 +33,7 @@ QList<Action> allActions() {
                             replyWindowOf(buttonTimings(button)), 0});
     for (const HoldButton &button : kHoldButtons) {
         // An arrow pressed on a panel just started (ArrowSpeedMode 0) repeats
-        // at Timer1's start interval and leaves the reply window as it is.
+        // at the start repeat period and leaves the reply window as it is.
         const ButtonTimings timings = buttonTimings(button, 0);
         actions.append({fromView(button.action), QStringView(button.code()).toString(), ActionKind::Hold,
                         replyWindowOf(timings), repeatPeriodOf(timings)});
@@ -107,11 +107,15 @@ QString usage() {
                           "  --json             one JSON object per port\n"
                           "  --log FILE         append every transmit and receive to FILE\n"
                           "\n"
-                          "Exit status: 0 answered, 1 no reply in time, 2 usage error, 3 port error;\n"
-                          "with several ports the worst of them. 128+N when ended by signal N.\n"
+                          "Power, input, mute, freeze and volume are sent only after a status query, and\n"
+                          "not when the projector cannot do them now (in standby, warming up, cooling down).\n"
+                          "\n"
+                          "Exit status: 0 answered, 1 no reply in time, 2 usage error or an action not\n"
+                          "possible now, 3 port error; with several ports the worst of them. 128+N when\n"
+                          "ended by signal N.\n"
                           "\n"
                           "Actions:\n")
-               .arg(serial::MSComm::devicePath(serial::kStartPort))
+               .arg(serial::Port::devicePath(serial::kStartPort))
          + actionList().join(u'\n') + u'\n';
 }
 
@@ -208,7 +212,7 @@ std::variant<Options, QString> parseArguments(const QStringList &arguments) {
                          : QStringLiteral("--port %1 and --port %2 are the same port")
                                .arg(options.ports[j], options.ports[i]);
     if (options.ports.isEmpty())
-        options.ports << serial::MSComm::devicePath(serial::kStartPort);
+        options.ports << serial::Port::devicePath(serial::kStartPort);
     // One device is one port whatever name it is given: twice in one call,
     // the second opening would find the first holding it.
     for (qsizetype i = 0; i < options.ports.size(); ++i)

@@ -3,14 +3,13 @@
 
 #include "ctl/port_words.h"
 #include "logic/command_table.h"
-#include "logic/controller_state.h"
 #include "logic/exchange_log.h"
+#include "logic/operations.h"
 
 namespace mv70::ctl {
 namespace {
 
-const QString kStatusQuery = QStringLiteral("CR0");
-constexpr QChar kAck = u'\x06';
+const QString kStatusQuery = QStringView(queryCode(Query::Status)).toString();
 
 }  // namespace
 
@@ -30,32 +29,32 @@ PortExchange::PortExchange(const QString &port, const Options &options, Exchange
                              .arg(result_.reading));
     });
 
-    serial::bindExchange(comm_, exchange_);
-    connect(&comm_, &serial::MSComm::OnComm, this, [this] {
-        if (comm_.CommEvent() != serial::MSComm::comEvReceive || finished_ || failing_)
+    serial::bindExchange(port_, exchange_);
+    connect(&port_, &serial::Port::received, this, [this] {
+        if (finished_ || failing_)
             return;
-        if (const QString received = comm_.Input(); !received.isEmpty())
+        if (const QString received = port_.readAll(); !received.isEmpty())
             (void)exchange_.receive(received);
     });
     connect(&exchange_, &Exchange::commandLeft, this, &PortExchange::onCommandLeft);
     connect(&exchange_, &Exchange::replied, this, &PortExchange::onReplied);
     connect(&exchange_, &Exchange::replyWindowEnded, this, &PortExchange::onReplyWindowEnded);
     // This tool's words, the port by the name it was given.
-    comm_.setWording([](int, const serial::LineFailure &failure) { return describeFailure(failure); });
-    connect(&comm_, &serial::MSComm::lineLost, this, &PortExchange::fail);
+    port_.setWording([](int, const serial::LineFailure &failure) { return describeFailure(failure); });
+    connect(&port_, &serial::Port::lineLost, this, &PortExchange::fail);
     // A network port connects after the opening has returned.
-    connect(&comm_, &serial::MSComm::openFailed, this, &PortExchange::fail);
-    connect(&comm_, &serial::MSComm::settingsNotCarried, this, [this](const serial::SettingsNotice &notice) {
+    connect(&port_, &serial::Port::openFailed, this, &PortExchange::fail);
+    connect(&port_, &serial::Port::settingsNotCarried, this, [this](const serial::SettingsNotice &notice) {
         result_.notices << describeSettingsNotice(result_.port, notice);
     });
 }
 
 void PortExchange::start() {
     clock_.start();
-    comm_.setDevice(result_.port);
-    serial::CommOutcome outcome = comm_.setSettings(options_.settings);
+    port_.setDevice(result_.port);
+    serial::CommOutcome outcome = port_.setSettings(options_.settings);
     if (outcome)
-        outcome = comm_.setPortOpen(true);
+        outcome = port_.open();
     if (!outcome) {
         if (outcome.lineFailure())
             fail(*outcome.lineFailure());
@@ -65,12 +64,40 @@ void PortExchange::start() {
     }
     if (!options_.waitFor.isEmpty())
         deadline_.start(options_.timeoutMs);
+    // An action that only some power states allow: the status first. No
+    // answer, or one that is no status, leaves it to the projector.
+    if (options_.action.kind != ActionKind::Send && operationNamed(options_.action.words.toStdString())) {
+        checking_ = true;
+        send(kStatusQuery, kStartTiming.replyWindow);
+        return;
+    }
+    beginAction();
+}
+
+void PortExchange::beginAction() {
     stepsLeft_ = options_.steps;
     sendStep();
     if (!finished_ && !failing_ && stepsLeft_ > 0) {
         stepTimer_.setInterval(options_.action.repeatPeriod);
         stepTimer_.start();
     }
+}
+
+void PortExchange::checked(bool answered) {
+    checking_ = false;
+    inFlight_ = false;
+    const OperationRow &operation = *operationNamed(options_.action.words.toStdString());
+    const auto *status = std::get_if<OperatingStatus>(&result_.value);
+    if (answered && whole_ && status && !possibleNow(operation, status->power)) {
+        finish(kUsageError, QStringLiteral("%1 is not possible now: the projector is %2")
+                                .arg(options_.action.words, powerWords(status->power)));
+        return;
+    }
+    // What the action's reply says is its answer, not the status.
+    result_.trace.clear();
+    result_.reading.clear();
+    result_.value = {};
+    beginAction();
 }
 
 void PortExchange::send(const QString &code, int replyWindow) {
@@ -85,9 +112,9 @@ void PortExchange::send(const QString &code, int replyWindow) {
 // Sent and logged once it has really left: a command that never reached the
 // line is not reported as sent.
 void PortExchange::onCommandLeft(const QString &text) {
-    result_.sent += serial::MSComm::encodeOutput(text);
+    result_.sent += serial::Port::encode(text);
     if (log_)
-        log_->add(result_.port, comm_.device(), ExchangeLog::Direction::Transmit, text);
+        log_->add(result_.port, port_.device(), ExchangeLog::Direction::Transmit, text);
 }
 
 void PortExchange::sendStep() {
@@ -101,23 +128,24 @@ void PortExchange::sendStep() {
 
 void PortExchange::onReplied(const QString &input, const QString &trace, const Reading &reading) {
     result_.reply += input.toLatin1();
-    if (result_.reply.size() > kRxBufferLimit)
-        result_.reply.remove(0, result_.reply.size() - kRxBufferLimit);
+    if (result_.reply.size() > kReceivedLimit)
+        result_.reply.remove(0, result_.reply.size() - kReceivedLimit);
 
     // The panel's own reading, less the STATUS line's leading blank.
     result_.trace = trace;
     if (reading.outcome != Reading::Outcome::NoMatch)
         result_.reading = reading.text.startsWith(u' ') ? reading.text.sliced(1) : reading.text;
-    else if (exchange_.RxBuffer == kAck)
+    else if (exchange_.acknowledged())
         result_.reading = QStringLiteral("acknowledged");
     else
         result_.reading = result_.trace.trimmed();
+    result_.value = reading.whole ? reading.value : ReadingValue();
     if (log_)
-        log_->add(result_.port, comm_.device(), ExchangeLog::Direction::Receive, input, reading.text);
+        log_->add(result_.port, port_.device(), ExchangeLog::Direction::Receive, input, reading.text);
 
     // A projector that sends its reply slowly has sent part of it when the
     // window ends: "8" of "80" is no reading.
-    whole_ = exchange_.replyComplete() || isWholeReading(exchange_.LastCommand, exchange_.CommandPrefix, trace);
+    whole_ = exchange_.replyComplete() || reading.whole;
     if (inFlight_ && stepsLeft_ == 0 && exchange_.replyComplete())
         exchange_.endReplyWindow();
 }
@@ -125,14 +153,20 @@ void PortExchange::onReplied(const QString &input, const QString &trace, const R
 void PortExchange::onReplyWindowEnded(bool answered) {
     if (!inFlight_ || stepsLeft_ > 0 || finished_)
         return;  // more steps follow; the last one's window decides
+    if (checking_) {
+        checked(answered);
+        return;
+    }
     replyComplete(answered);
 }
 
 void PortExchange::replyComplete(bool arrived) {
     inFlight_ = false;
     const bool answered = arrived && whole_;
-    if (!answered)
+    if (!answered) {
         result_.reading.clear();
+        result_.value = {};
+    }
     if (!waiting_) {
         if (options_.waitFor.isEmpty()) {
             if (answered)
@@ -173,7 +207,7 @@ void PortExchange::fail(const serial::LineFailure &failure) {
     for (QTimer *timer : {&stepTimer_, &pollTimer_, &deadline_})
         timer->stop();
     exchange_.closeReplyWindow();
-    (void)comm_.setPortOpen(false);  // this tool does not wait for a lost line
+    (void)port_.close();  // this tool does not wait for a lost line
     serial::diagnoseInBackground(failure, this, [this](const serial::LineFailure &diagnosed) {
         finish(kPortError, describeFailure(diagnosed));
     });
@@ -186,7 +220,7 @@ void PortExchange::finish(int status, const QString &error) {
     for (QTimer *timer : {&stepTimer_, &pollTimer_, &deadline_})
         timer->stop();
     exchange_.closeReplyWindow();
-    (void)comm_.setPortOpen(false);
+    (void)port_.close();
     result_.status = status;
     result_.error = error;
     result_.ms = clock_.isValid() ? clock_.elapsed() : 0;

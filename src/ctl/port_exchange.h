@@ -5,8 +5,10 @@
 // and, when asked, queries the status until it reads what was waited for.
 // What it adds to the exchange: a reply is complete at its carriage return
 // or acknowledge byte (or, at the window's end, when its reading is whole),
-// and the polling. A reply cut short is no answer. Everything runs on the caller's
-// event loop: many ports, one thread.
+// and the polling. A reply cut short is no answer. An action the projector
+// can do only in some power states (logic/operations.h) is preceded by a
+// status query, and not sent when the status says it is not possible now.
+// Everything runs on the caller's event loop: many ports, one thread.
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -14,7 +16,8 @@
 
 #include "ctl/actions.h"
 #include "logic/exchange.h"
-#include "serial/mscomm.h"
+#include "logic/reading.h"
+#include "serial/port.h"
 
 namespace mv70 {
 class ExchangeLog;
@@ -27,12 +30,13 @@ enum ExitStatus { kAnswered = 0, kNoReply = 1, kUsageError = 2, kPortError = 3, 
 
 struct PortResult {
     QString port;
-    QString command;   // the action's code
-    QByteArray sent;   // every byte sent
-    QByteArray reply;  // every byte received (the newest kRxBufferLimit)
-    QString trace;     // the receive trace of the last reply, as the RXD line shows it
-    QString reading;   // the answer printed: the STATUS line's text trimmed, "acknowledged", or the trace
-    qint64 ms = 0;     // from the start of this port's part to its end
+    QString command;     // the action's code
+    QByteArray sent;     // every byte sent
+    QByteArray reply;    // every byte received (the newest kReceivedLimit)
+    QString trace;       // the receive trace of the last reply, as the RXD line shows it
+    QString reading;     // the answer printed: the STATUS line's text trimmed, "acknowledged", or the trace
+    ReadingValue value;  // what the reading means, when it is a whole reading
+    qint64 ms = 0;       // from the start of this port's part to its end
     int status = kNoReply;
     QString error;        // why, when status is not kAnswered
     QStringList notices;  // what the line said about its speed
@@ -60,6 +64,10 @@ signals:
 
 private:
     void send(const QString &code, int replyWindow);
+    // Sends the action, after the status query when it has one.
+    void beginAction();
+    // The status query before the action has ended.
+    void checked(bool answered);
     void sendStep();
     void onCommandLeft(const QString &text);
     void onReplied(const QString &input, const QString &trace, const Reading &reading);
@@ -74,7 +82,7 @@ private:
 
     const Options &options_;
     ExchangeLog *log_;
-    serial::MSComm comm_;
+    serial::Port port_;
     Exchange exchange_;  // its own timer is the reply window of the last send
     QElapsedTimer clock_;
     QTimer stepTimer_;  // the repeat of a press-and-hold action
@@ -84,8 +92,9 @@ private:
     bool inFlight_ = false;  // a send whose reply is still awaited
     bool waiting_ = false;   // the action is done; querying the status
     bool finished_ = false;
-    bool failing_ = false;  // a port error being looked into
-    bool whole_ = false;    // the reply of the last send has all its reading needs
+    bool failing_ = false;   // a port error being looked into
+    bool checking_ = false;  // the status query before the action is out
+    bool whole_ = false;     // the reply of the last send has all its reading needs
     PortResult result_;
 };
 

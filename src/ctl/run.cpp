@@ -11,6 +11,7 @@
 
 #include <signal.h>
 
+#include "ctl/reading_json.h"
 #include "logic/exchange_log.h"
 #include "process/signals.h"
 
@@ -36,6 +37,8 @@ QByteArray toJson(const PortResult &result) {
         {QStringLiteral("ms"), result.ms},
         {QStringLiteral("status"), result.status},
     };
+    if (const QJsonObject value = readingJson(result.value); !value.isEmpty())
+        object.insert(QStringLiteral("value"), value);
     if (!result.error.isEmpty())
         object.insert(QStringLiteral("error"), result.error);
     if (!result.notices.isEmpty())

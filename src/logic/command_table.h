@@ -11,18 +11,21 @@
 #include <optional>
 #include <string_view>
 
-#include "logic/timers.h"
+#include "logic/queries.h"
 
 namespace mv70 {
 
-// Intervals of the reply window (Timer2) and the display hold (Timer4), in ms.
+// How long a reply is waited for, and how long the monitor lines hold what
+// a command showed, in ms.
 struct ReplyTiming {
     int replyWindow;
     int displayHold;
 };
 
-// At start, and after every release: the timers' start intervals.
-inline constexpr ReplyTiming kStartTiming{startInterval("Timer2"), startInterval("Timer4")};
+// At start, and after every release.
+inline constexpr ReplyTiming kStartTiming{500, 1000};
+// The repeat of a held button at start.
+inline constexpr int kStartRepeatPeriod = 200;
 inline constexpr ReplyTiming kImageTiming{2000, 2500};   // picture modes and SEND
 inline constexpr ReplyTiming kSignalTiming{5000, 5500};  // signal types
 
@@ -32,11 +35,11 @@ enum class OneShotKind {
     Plain,      // issue the code
     Image,      // image timing, then issue the code
     Signal,     // signal timing, then issue the code
-    MenuEntry,  // issue the code, then prepare the arrows: Timer1 200 ms, ArrowSpeedMode 1
+    MenuEntry,  // issue the code, then prepare the arrows: a repeat of 200 ms, ArrowSpeedMode 1
 };
 
-// The arrows' repeat after a menu entry: Timer1's start interval.
-inline constexpr int kMenuEntryRepeatPeriod = startInterval("Timer1");
+// The arrows' repeat after a menu entry: the start repeat.
+inline constexpr int kMenuEntryRepeatPeriod = kStartRepeatPeriod;
 
 struct OneShotButton {
     std::string_view control;  // its caption is the layout's
@@ -84,11 +87,11 @@ inline constexpr std::array kOneShotButtons = {
     OneShotButton{"Command14", "p-timer", u"C8A", OneShotKind::Plain},
     OneShotButton{"Command3", "display-clear", u"C1E", OneShotKind::Plain},
     // query buttons of the data band: mv70-ctl takes their names from the decoder
-    OneShotButton{"Command44", "", u"CR0", OneShotKind::Plain},
-    OneShotButton{"Command45", "", u"CR1", OneShotKind::Plain},
-    OneShotButton{"Command46", "", u"CR3", OneShotKind::Plain},
-    OneShotButton{"Command47", "", u"CR4", OneShotKind::Plain},
-    OneShotButton{"Command54", "", u"CR6", OneShotKind::Plain},
+    OneShotButton{"Command44", "", queryCode(Query::Status), OneShotKind::Plain},
+    OneShotButton{"Command45", "", queryCode(Query::Input), OneShotKind::Plain},
+    OneShotButton{"Command46", "", queryCode(Query::LampTime), OneShotKind::Plain},
+    OneShotButton{"Command47", "", queryCode(Query::Reversal), OneShotKind::Plain},
+    OneShotButton{"Command54", "", queryCode(Query::Temperatures), OneShotKind::Plain},
     // service band
     OneShotButton{"Command36", "c02", u"C02", OneShotKind::Plain},
     OneShotButton{"Command64", "signal pc1-rgb", u"C50", OneShotKind::Signal},
@@ -101,7 +104,7 @@ static_assert(kOneShotButtons.size() == 39);
 
 // ---- Press-and-hold buttons: send at the press, repeat while held --------
 
-// The code each Timer1 tick sends, by RepeatCode (1 to 24). Rows without a
+// The code each repeat sends, by RepeatCode (1 to 24). Rows without a
 // button are kept: the projector knows them.
 inline constexpr std::array<std::u16string_view, 25> kRepeatCodes = {
     u"",                                                             // 0: no repeat
@@ -117,9 +120,9 @@ struct HoldButton {
     std::string_view action;   // mv70-ctl's words
     quint8 repeatCode;         // the row of the repeat table: the code it sends
     bool arrow;                // arrows take their timing from ArrowSpeedMode
-    int repeatPeriod;          // Timer1 interval set at the press (not for arrows)
+    int repeatPeriod;          // the repeat's period set at the press (not for arrows)
     ReplyTiming timing;        // set just after the first send (not for arrows)
-    bool dZoomRelease;         // release also sets Timer1 to 5 ms and ArrowSpeedMode to 3
+    bool dZoomRelease;         // release also sets the repeat to 5 ms and ArrowSpeedMode to 3
 
     // What the press sends: the same code as every repeat tick.
     constexpr std::u16string_view code() const { return kRepeatCodes[repeatCode]; }
@@ -168,5 +171,18 @@ ButtonTimings buttonTimings(const HoldButton &button, quint8 arrowSpeedMode);
 
 const OneShotButton *findOneShot(std::string_view control);
 const HoldButton *findHold(std::string_view control);
+
+// The code of the row named `action` (mv70-ctl's words, "power on"): a
+// one-shot button's, else a press-and-hold button's first send. The one
+// place an action's words become its code.
+constexpr std::optional<std::u16string_view> codeOf(std::string_view action) {
+    for (const OneShotButton &button : kOneShotButtons)
+        if (button.action == action)
+            return button.code;
+    for (const HoldButton &button : kHoldButtons)
+        if (button.action == action)
+            return button.code();
+    return std::nullopt;
+}
 
 }  // namespace mv70

@@ -2,9 +2,8 @@
 #pragma once
 // The controller state of the window: the module variables that every
 // handler shares. There is one thread, so nothing here needs a lock. The
-// variables of the exchange itself (LastCommand, RxBuffer, PressureValue,
-// AwaitingReply, CommandPrefix) belong to the Exchange (logic/exchange.h);
-// the window reaches them by the same names.
+// state of the exchange itself (the last command, what was received, the
+// pressure's work value) belongs to the Exchange (logic/exchange.h).
 
 #include <QString>
 #include <QtGlobal>
@@ -12,7 +11,7 @@
 namespace mv70 {
 
 struct ControllerState {
-    quint8 RepeatCode = 0;      // row of the repeat table that Timer1 sends; 0 = none
+    quint8 RepeatCode = 0;      // row of the repeat table that the repeat sends; 0 = none
     quint8 ArrowSpeedMode = 0;  // 1 after a menu entry, 3 after a D.Zoom release
     qint16 DataPanelArmed = 0;  // 1 after Ctrl+J: the logo double-click opens the service band
     QString ManualText;         // the typed command at the last SEND
@@ -25,5 +24,7 @@ inline constexpr quint8 kReceive = 2;
 
 // Every command ends in one carriage return.
 inline constexpr QChar kCR = u'\r';
+// The projector acknowledges an operation with this one byte.
+inline constexpr QChar kAck = u'\x06';
 
 }  // namespace mv70

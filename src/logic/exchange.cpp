@@ -5,10 +5,6 @@
 
 namespace mv70 {
 
-namespace {
-constexpr QChar kAck = u'\x06';
-}
-
 Exchange::Exchange(QTimer *replyWindow, QObject *parent)
     : QObject(parent), window_(replyWindow ? replyWindow : &ownWindow_) {
     if (!replyWindow) {
@@ -18,28 +14,30 @@ Exchange::Exchange(QTimer *replyWindow, QObject *parent)
     }
 }
 
+void Exchange::setReceived(const QString &text) { received_ = text.right(kReceivedLimit); }
+
 QString Exchange::commandText(QStringView code) const {
-    QString text = CommandPrefix;
+    QString text = prefix_;
     text += code;
     text += kCR;
     return text;
 }
 
 QString Exchange::send(QStringView code, int replyWindowMs) {
-    LastCommand = commandText(code);
+    lastCommand_ = commandText(code);
     window_->setInterval(replyWindowMs);
-    if (QString failure = write(LastCommand); !failure.isEmpty())
+    if (QString failure = write(lastCommand_); !failure.isEmpty())
         return failure;
-    emit traced(kTransmit, renderTrace(LastCommand));
+    emit traced(kTransmit, renderTrace(lastCommand_));
     openReplyWindow();
     return {};
 }
 
 Reading Exchange::receive(QStringView input) {
     (void)append(input);
-    const QString trace = traceReceived(RxBuffer);
+    const QString trace = traceReceived(received_);
     emit traced(kReceive, trace);
-    Reading reading = read(trace);
+    Reading reading = read(received_, trace);
     emit replied(input.toString(), trace, reading);
     return reading;
 }
@@ -57,7 +55,7 @@ QString Exchange::write(const QString &text) {
             unsent_.removeLast();
         return failure;
     }
-    RxBuffer.clear();
+    received_.clear();
     return {};
 }
 
@@ -72,7 +70,7 @@ void Exchange::openReplyWindow() {
 void Exchange::startWindow() {
     windowDue_ = false;
     window_->start();
-    AwaitingReply = 1;
+    replyWait_ = ReplyWait::Awaited;
     emit replyWindowOpened();
 }
 
@@ -82,26 +80,28 @@ void Exchange::closeReplyWindow() {
 }
 
 qsizetype Exchange::append(QStringView input) {
-    const qsizetype before = RxBuffer.size();
-    RxBuffer += input;
-    const qsizetype arrived = RxBuffer.size() - before;
+    const qsizetype before = received_.size();
+    received_ += input;
+    const qsizetype arrived = received_.size() - before;
     // Only the newest characters are kept: a line that never stops talking
     // cannot grow the buffer without end.
-    if (RxBuffer.size() > kRxBufferLimit)
-        RxBuffer.remove(0, RxBuffer.size() - kRxBufferLimit);
-    AwaitingReply = 0;
+    if (received_.size() > kReceivedLimit)
+        received_.remove(0, received_.size() - kReceivedLimit);
+    replyWait_ = ReplyWait::None;
     return arrived;
 }
 
 const QString &Exchange::traceReceived(const QString &text) { return rxTrace_.render(text); }
 
-Reading Exchange::read(QStringView trace) { return decodeReply(LastCommand, CommandPrefix, trace, PressureValue); }
+Reading Exchange::read(QStringView received, QStringView trace) {
+    return decodeReply(lastCommand_, prefix_, received, trace, pressureValue_);
+}
 
 void Exchange::endReplyWindow() {
-    const bool answered = AwaitingReply == 0;
+    const bool answered = replyWait_ == ReplyWait::None;
     window_->stop();
-    RxBuffer.clear();
-    AwaitingReply = 0;
+    received_.clear();
+    replyWait_ = ReplyWait::None;
     emit replyWindowEnded(answered);
 }
 
@@ -121,5 +121,7 @@ void Exchange::lineGone() {
 }
 
 bool Exchange::isReplyComplete(QStringView received) { return received.contains(kCR) || received.contains(kAck); }
+
+bool Exchange::acknowledged() const { return received_.size() == 1 && received_.front() == kAck; }
 
 }  // namespace mv70

@@ -27,7 +27,10 @@
 namespace mv70 {
 
 // Received characters kept in the receive buffer: the newest ones.
-inline constexpr qsizetype kRxBufferLimit = 32767;
+inline constexpr qsizetype kReceivedLimit = 32767;
+
+// Whether the exchange waits for a reply.
+enum class ReplyWait { None, Awaited };
 
 class Exchange : public QObject {
     Q_OBJECT
@@ -47,11 +50,23 @@ public:
     void setWriter(Writer writer) { writer_ = std::move(writer); }
 
     // ---- The state of the exchange ----------------------------------------
-    QString LastCommand;       // the whole text of the last command, CR included
-    QString RxBuffer;          // received since the last transmit or window end
-    qint16 PressureValue = 0;  // work value of the pressure reading
-    quint8 AwaitingReply = 0;  // 1 from the window's opening until something is received
-    QString CommandPrefix;     // put before every code; always empty
+    // The whole text of the last command, CR included: a reply is read as
+    // its answer.
+    const QString &lastCommand() const { return lastCommand_; }
+    void setCommand(const QString &text) { lastCommand_ = text; }
+    // What was received since the last transmit or window end, its newest
+    // kReceivedLimit characters.
+    const QString &received() const { return received_; }
+    void setReceived(const QString &text);
+    // Whether a reply is awaited: from the window's opening until something
+    // is received.
+    ReplyWait replyWait() const { return replyWait_; }
+    void setReplyWait(ReplyWait wait) { replyWait_ = wait; }
+    // The work value of the pressure reading, kept between replies.
+    qint16 pressureValue() const { return pressureValue_; }
+    // What goes before every code; empty.
+    const QString &prefix() const { return prefix_; }
+    void setPrefix(const QString &prefix) { prefix_ = prefix; }
 
     QTimer &replyWindow() { return *window_; }
 
@@ -59,10 +74,10 @@ public:
     QString commandText(QStringView code) const;
 
     // ---- Whole steps ---------------------------------------------------------
-    // LastCommand becomes the command of `code`; it is written and traced,
-    // and a reply window of `replyWindowMs` opens once its bytes have left.
-    // Returns "" or why the line refused it; then nothing else has changed
-    // but LastCommand.
+    // The last command becomes the command of `code`; it is written and
+    // traced, and a reply window of `replyWindowMs` opens once its bytes have
+    // left. Returns "" or why the line refused it; then nothing else has
+    // changed but the last command.
     QString send(QStringView code, int replyWindowMs);
     // What arrived: appended, traced and read. Returns the reading.
     Reading receive(QStringView input);
@@ -72,24 +87,24 @@ public:
     // what arrives from now on is this command's reply, not the rest of an
     // earlier one. Returns "" or why the line refused it.
     QString write(const QString &text);
-    // The reply window on and AwaitingReply 1, as soon as the bytes of every
+    // The reply window on and a reply awaited, as soon as the bytes of every
     // write so far have left (at once when they have); replyWindowOpened()
     // says when.
     void openReplyWindow();
     // The window off without a tick; an opening still waiting for bytes is
     // dropped.
     void closeReplyWindow();
-    // Appends what arrived, keeping the newest kRxBufferLimit characters,
-    // and sets AwaitingReply to 0. Returns how many characters it added.
+    // Appends what arrived, keeping the newest kReceivedLimit characters;
+    // no reply is awaited any more. Returns how many characters it added.
     qsizetype append(QStringView input);
     // The receive trace of `text` (the receive buffer), rendered only as far
     // as it is new since the last call.
     const QString &traceReceived(const QString &text);
-    // The reading of a receive trace as a reply to LastCommand. Every reply
-    // of every program is read here.
-    Reading read(QStringView trace);
-    // End of the reply window: off, the receive buffer emptied, AwaitingReply
-    // 0; replyWindowEnded() says whether anything came.
+    // The reading of what was received, and of its receive trace, as a reply
+    // to the last command. Every reply of every program is read here.
+    Reading read(QStringView received, QStringView trace);
+    // End of the reply window: off, the receive buffer emptied, no reply
+    // awaited; replyWindowEnded() says whether anything came.
     void endReplyWindow();
 
     // ---- What the line says --------------------------------------------------
@@ -102,7 +117,9 @@ public:
 
     // A reply is complete at its carriage return, or as the acknowledge byte.
     static bool isReplyComplete(QStringView received);
-    bool replyComplete() const { return isReplyComplete(RxBuffer); }
+    bool replyComplete() const { return isReplyComplete(received_); }
+    // What was received is the acknowledge byte and nothing else.
+    bool acknowledged() const;
 
 signals:
     // send() and receive(): the trace of what went out or of the receive
@@ -121,6 +138,11 @@ signals:
 private:
     void startWindow();
 
+    QString lastCommand_;
+    QString received_;
+    ReplyWait replyWait_ = ReplyWait::None;
+    qint16 pressureValue_ = 0;
+    QString prefix_;
     QTimer ownWindow_;
     QTimer *window_;
     Writer writer_;

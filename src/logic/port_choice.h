@@ -1,30 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The port panel's choices: which port each option opens, where a failed
-// choice falls back to, and the settings each speed option writes.
+// The port panel's choices: which port each port choice opens, where a
+// failed choice falls back to, and the settings each speed choice writes.
+// Which control makes which choice is the window's business.
 
 #include <array>
-#include <string_view>
 
 namespace mv70::serial {
 
 struct PortChoice {
-    std::string_view control;
     int port;
     int fallback;  // written after a failed choice: always the other port
 };
 inline constexpr std::array kPortChoices = {
-    PortChoice{"Option1", 1, 2},  // COM1
-    PortChoice{"Option2", 2, 1},  // COM2
+    PortChoice{1, 2},  // COM1
+    PortChoice{2, 1},  // COM2
 };
 
 struct SpeedChoice {
-    std::string_view control;
     const char *settings;
 };
 inline constexpr std::array kSpeedChoices = {
-    SpeedChoice{"Option9", "19200,N,8,1"},
-    SpeedChoice{"Option10", "9600,N,8,1"},
+    SpeedChoice{"19200,N,8,1"},
+    SpeedChoice{"9600,N,8,1"},
 };
 
 inline constexpr int kStartPort = 1;

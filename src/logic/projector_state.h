@@ -1,31 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a projector last said, reading by reading, as the bridge keeps it for
-// its network faces (PJLink, MQTT), and how a command queued for it ended. A plain value: the faces' tables turn it
+// its network faces (PJLink, MQTT), and how a command queued for it ended. A
+// plain value of typed readings (logic/reading.h): the faces' tables turn it
 // into their replies and payloads without knowing where it came from.
-
-#include <QString>
 
 #include <array>
 #include <optional>
 
+#include "logic/reading.h"
+
 namespace mv70 {
-
-// The operating status, as far as a controller cares.
-enum class Power { Unknown, Standby, WarmingUp, On, CoolingDown };
-
-// The selected input, as the projector reports it.
-enum class Source { Unknown, Computer1, Computer2, Video };
 
 // What the projector last said, reading by reading. A reading the projector
 // has not given yet (or cannot give) is empty.
 struct ProjectorState {
     bool lineUp = false;  // the line is open and the projector answers
+    // The operating status; the flags are its own.
     Power power = Power::Unknown;
-    QString status;            // the STATUS reading of the status query, as the panel shows it, trimmed
-    bool lampFailure = false;  // from the operating status
+    bool lampFailure = false;
     bool temperatureWarning = false;
     bool powerFailure = false;
+    bool powerManagement = false;
+    bool keyInputOff = false;
     Source input = Source::Unknown;
     std::optional<bool> pictureMute;  // from the mute and signal query
     std::optional<bool> soundMute;
@@ -33,9 +30,14 @@ struct ProjectorState {
     std::optional<bool> freeze;  // as last commanded: the projector cannot be asked
     std::optional<int> lampHours;
     std::array<std::optional<double>, 3> temperatures;  // S1..S3, degrees Celsius
-    QString lampMode;                                   // further readings as the STATUS line shows them, trimmed
-    QString reversal;
+    std::optional<LampMode> lampMode;
+    std::optional<Reversal> reversal;
     std::optional<int> pressureHpa;
+
+    // The operating status as read; an unknown power when none has been.
+    OperatingStatus operatingStatus() const {
+        return {power, temperatureWarning, lampFailure, powerFailure, powerManagement, keyInputOff};
+    }
 
     bool operator==(const ProjectorState &) const = default;
 };

@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Reads the receive trace of a reply to one of the known queries and turns
-// it into the STATUS line's text. The query is known only from LastCommand.
+// Reads a reply to one of the known queries into its value (logic/reading.h)
+// and renders the STATUS line's text from it. The query is known only from
+// the last command sent.
 
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
 
 #include <span>
-#include <string_view>
+
+#include "logic/queries.h"
+#include "logic/reading.h"
 
 namespace mv70 {
 
@@ -19,18 +22,30 @@ struct Reading {
         OutOfRange,  // the pressure reading overflowed: text says so
     };
     Outcome outcome = Outcome::NoMatch;
-    QString text;
+    QString text;        // the STATUS line, rendered from value
+    ReadingValue value;  // what the reply means; none for no match
+    // All that the reading needs has come: a tabled reading (status, input,
+    // ...) whose code has matched, or any reading whose reply has its
+    // carriage return. Before, the next characters may change it.
+    bool whole = false;
 };
 
-// `trace` is the receive trace as the RXD line shows it. `pressureValue` is
-// the controller's work value; only the pressure reading writes it.
-Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringView trace, qint16 &pressureValue);
+// `received` is what arrived since the command, `trace` its receive trace
+// as the RXD line shows it. The tabled readings are read from the trace's
+// first characters; lamp time, temperatures and information show the trace
+// on the STATUS line and take their values from the received characters.
+// `pressureValue` is the exchange's work value; only the pressure reading
+// writes it.
+Reading decodeReply(QStringView lastCommand, QStringView commandPrefix, QStringView received, QStringView trace,
+                    qint16 &pressureValue);
 
-// Whether the trace holds all that its reading needs without waiting for
-// the carriage return: a tabled reading (status, input, ...) whose code has
-// matched. The other readings take whatever has come, so only the end of
-// the reply tells them whole.
-bool isWholeReading(QStringView lastCommand, QStringView commandPrefix, QStringView trace);
+// The STATUS line of each tabled reading, from its value; empty for a value
+// that no reply gives.
+QString statusLine(const OperatingStatus &status);
+QString statusLine(Source input);
+QString statusLine(Reversal reversal);
+QString statusLine(const MuteStatus &mute);
+QString statusLine(const LampMode &mode);
 
 // The pressure reading's number: blanks, tabs and line feeds are skipped
 // wherever they stand; then an optional sign, digits and an optional
@@ -40,10 +55,6 @@ double readNumber(QStringView text);
 
 // The queries the decoder reads, in the order it tries them, each with the
 // name mv70-ctl gives it.
-struct QueryName {
-    std::u16string_view code;
-    std::string_view action;
-};
 std::span<const QueryName> knownQueries();
 
 inline const QString kPressureOutOfRange = QStringLiteral(" PRESSURE reading out of range (-6553 to 6553)");

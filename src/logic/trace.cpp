@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 
+#include "logic/controller_state.h"
+
 namespace mv70 {
 namespace {
 
@@ -17,7 +19,7 @@ struct TokenRule {
 
 // clang-format off
 constexpr TokenRule kTokenRules[] = {
-    {0x06, 0x06, "ACK "},
+    {kAck.unicode(), kAck.unicode(), "ACK "},
     {0x14, 0x14, "&"},      // no blank after it: the next token follows directly
     {0x0D, 0x0D, "CR "},
     {0x0A, 0x0A, "LF "},

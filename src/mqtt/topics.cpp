@@ -6,7 +6,8 @@
 #include <array>
 #include <string_view>
 
-#include "logic/command_table.h"
+#include "logic/operations.h"
+#include "logic/reply_decoder.h"
 
 namespace mv70::mqtt {
 namespace {
@@ -23,10 +24,19 @@ std::optional<QByteArray> onOff(const std::optional<bool> &on) {
     return onOff(*on);
 }
 
-std::optional<QByteArray> text(const QString &reading) {
-    if (reading.isEmpty())
+// A reading as the panel's STATUS line shows it, without its blanks around.
+std::optional<QByteArray> shown(const QString &line) {
+    const QString text = line.trimmed();
+    if (text.isEmpty())
         return std::nullopt;
-    return reading.toUtf8();
+    return text.toUtf8();
+}
+
+template <typename T>
+std::optional<QByteArray> shown(const std::optional<T> &reading) {
+    if (!reading)
+        return std::nullopt;
+    return shown(statusLine(*reading));
 }
 
 std::optional<QByteArray> temperature(const ProjectorState &state, int sensor) {
@@ -65,13 +75,15 @@ const std::array kStateTopics = {
         case Source::Computer1: return QByteArrayLiteral("PC1");
         case Source::Computer2: return QByteArrayLiteral("PC2");
         case Source::Video: return QByteArrayLiteral("Video");
-        case Source::Unknown: break;
+        case Source::Input4: case Source::Unknown: break;
         }
         return std::nullopt; }},
     StateTopic{"picture_mute",        [](const ProjectorState &s) { return onOff(s.pictureMute); }},
     StateTopic{"sound_mute",          [](const ProjectorState &s) { return onOff(s.soundMute); }},
     StateTopic{"freeze",              [](const ProjectorState &s) { return onOff(s.freeze); }},
-    StateTopic{"status",              [](const ProjectorState &s) { return text(s.status); }},
+    StateTopic{"status",              [](const ProjectorState &s) -> std::optional<QByteArray> {
+        if (s.power == Power::Unknown) return std::nullopt;
+        return shown(statusLine(s.operatingStatus())); }},
     StateTopic{"lamp_hours",          [](const ProjectorState &s) -> std::optional<QByteArray> {
         if (!s.lampHours) return std::nullopt;
         return QByteArray::number(*s.lampHours); }},
@@ -84,52 +96,39 @@ const std::array kStateTopics = {
     StateTopic{"temperature_warning", [](const ProjectorState &s) -> std::optional<QByteArray> {
         if (s.power == Power::Unknown) return std::nullopt;
         return onOff(s.temperatureWarning); }},
-    StateTopic{"lamp_mode",           [](const ProjectorState &s) { return text(s.lampMode); }},
-    StateTopic{"reversal",            [](const ProjectorState &s) { return text(s.reversal); }},
+    StateTopic{"lamp_mode",           [](const ProjectorState &s) { return shown(s.lampMode); }},
+    StateTopic{"reversal",            [](const ProjectorState &s) { return shown(s.reversal); }},
     StateTopic{"pressure",            [](const ProjectorState &s) -> std::optional<QByteArray> {
         if (!s.pressureHpa) return std::nullopt;
         return QByteArray::number(*s.pressureHpa); }},
 };
 
-// A command topic's payload and the words that name its command in the
-// command table (as mv70-ctl names it).
+// A command topic's payload and the operation it asks for.
 struct CommandRow {
     std::string_view key;
     std::string_view payload;
-    std::string_view action;
+    Operation operation;
 };
 
 const std::array kCommandRows = {
-    CommandRow{"power",        "ON",    "power on"},
-    CommandRow{"power",        "OFF",   "power off"},
-    CommandRow{"input",        "PC1",   "input pc1"},
-    CommandRow{"input",        "PC2",   "input pc2"},
-    CommandRow{"input",        "Video", "input video"},
-    CommandRow{"picture_mute", "ON",    "no-show on"},
-    CommandRow{"picture_mute", "OFF",   "no-show off"},
-    CommandRow{"sound_mute",   "ON",    "sound-mute on"},
-    CommandRow{"sound_mute",   "OFF",   "sound-mute off"},
-    CommandRow{"freeze",       "ON",    "freeze on"},
-    CommandRow{"freeze",       "OFF",   "freeze off"},
-    CommandRow{"volume_up",    "PRESS", "volume up"},
-    CommandRow{"volume_down",  "PRESS", "volume down"},
+    CommandRow{"power",        "ON",    Operation::PowerOn},
+    CommandRow{"power",        "OFF",   Operation::PowerOff},
+    CommandRow{"input",        "PC1",   Operation::InputPc1},
+    CommandRow{"input",        "PC2",   Operation::InputPc2},
+    CommandRow{"input",        "Video", Operation::InputVideo},
+    CommandRow{"picture_mute", "ON",    Operation::PictureMuteOn},
+    CommandRow{"picture_mute", "OFF",   Operation::PictureMuteOff},
+    CommandRow{"sound_mute",   "ON",    Operation::SoundMuteOn},
+    CommandRow{"sound_mute",   "OFF",   Operation::SoundMuteOff},
+    CommandRow{"freeze",       "ON",    Operation::FreezeOn},
+    CommandRow{"freeze",       "OFF",   Operation::FreezeOff},
+    CommandRow{"volume_up",    "PRESS", Operation::VolumeUp},
+    CommandRow{"volume_down",  "PRESS", Operation::VolumeDown},
 };
 // clang-format on
 
 QString fromView(std::string_view view) {
     return QString::fromLatin1(view.data(), static_cast<qsizetype>(view.size()));
-}
-
-// The code the command table sends for `action`; a one-shot button's, else a
-// press-and-hold button's first send.
-std::optional<QString> codeOf(std::string_view action) {
-    for (const OneShotButton &button : kOneShotButtons)
-        if (button.action == action)
-            return QStringView(button.code).toString();
-    for (const HoldButton &button : kHoldButtons)
-        if (button.action == action)
-            return QStringView(button.code()).toString();
-    return std::nullopt;
 }
 
 bool isAsciiSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -198,7 +197,7 @@ QStringList acceptedPayloads(const QString &key) {
     return payloads;
 }
 
-CommandRequest commandFor(const QString &key, const QByteArray &payload) {
+CommandRequest commandFor(const QString &key, const QByteArray &payload, const ProjectorState &state) {
     if (payload.size() > kMaxCommandPayload)
         return Refusal{QStringLiteral("a payload of %1 bytes on %2/set is too long (at most %3)")
                            .arg(payload.size())
@@ -217,9 +216,11 @@ CommandRequest commandFor(const QString &key, const QByteArray &payload) {
                              Qt::CaseInsensitive)
                    != 0)
             continue;
-        if (std::optional<QString> code = codeOf(row.action))
-            return *code;
-        return Refusal{QStringLiteral("%1/set %2 has no command").arg(key, fromView(row.payload))};
+        const OperationRow &operation = operationRow(row.operation);
+        if (!possibleNow(operation, state.power))
+            return Refusal{QStringLiteral("%1/set %2 is not possible now: the projector is %3")
+                               .arg(key, fromView(row.payload), powerWords(state.power))};
+        return QStringView(operation.code).toString();
     }
     return Refusal{QStringLiteral("\"%1\" on %2/set is not understood (expected %3)")
                        .arg(printable(payload), key, accepted.join(QStringLiteral(" or ")))};

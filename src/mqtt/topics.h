@@ -70,13 +70,15 @@ QByteArray lineAvailability(const bridge::ProjectorState &state);
 
 // What a message on a command topic asks for: the projector's command code,
 // or why it is refused (a sentence for the log, with the payload shown
-// safely).
+// safely). A command the projector cannot do in the power state of `state`
+// is refused as PJLink and mv70-ctl refuse it (logic/operations.h); an
+// unknown power state allows everything.
 struct Refusal {
     QString reason;
 };
 using CommandRequest = std::variant<QString, Refusal>;
 
-CommandRequest commandFor(const QString &key, const QByteArray &payload);
+CommandRequest commandFor(const QString &key, const QByteArray &payload, const bridge::ProjectorState &state = {});
 
 // The payloads a command topic accepts, as Home Assistant sends them.
 QStringList acceptedPayloads(const QString &key);

@@ -120,7 +120,9 @@ void MqttBridge::onMessage(const QString &topic, const QByteArray &payload, bool
                          .arg(topics_.name(), mqtt::printable(topic.toUtf8(), 120), mqtt::printable(payload)));
         return;
     }
-    const mqtt::CommandRequest request = mqtt::commandFor(key, payload);
+    // Refused here, as PJLink refuses it, when the projector cannot do it
+    // now: nothing is queued and the state stays as it is.
+    const mqtt::CommandRequest request = mqtt::commandFor(key, payload, projector_.state());
     if (const auto *refusal = std::get_if<mqtt::Refusal>(&request)) {
         emit logLine(QStringLiteral("mqtt %1: refused: %2").arg(topics_.name(), refusal->reason));
         return;

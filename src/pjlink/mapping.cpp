@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-#include "logic/command_table.h"
+#include "logic/operations.h"
 
 namespace mv70::pjlink {
 namespace {
@@ -15,51 +15,31 @@ using bridge::ProjectorState;
 using bridge::Source;
 using namespace std::string_view_literals;
 
-// The projector's code for one of mv70-ctl's action words.
-constexpr std::optional<std::u16string_view> codeOf(std::string_view action) {
-    for (const OneShotButton &button : kOneShotButtons)
-        if (button.action == action)
-            return button.code;
-    for (const HoldButton &button : kHoldButtons)
-        if (button.action == action)
-            return button.code();
-    return std::nullopt;
-}
-
-// The power states in which a set goes to the projector; in any other the
-// answer is ERR3. Unknown (nothing read yet) leaves it to the projector.
-enum PowerSet : unsigned {
-    kUnknown = 1u << unsigned(Power::Unknown),
-    kStandby = 1u << unsigned(Power::Standby),
-    kWarmingUp = 1u << unsigned(Power::WarmingUp),
-    kOn = 1u << unsigned(Power::On),
-    kCoolingDown = 1u << unsigned(Power::CoolingDown),
-};
-constexpr unsigned kOnOnly = kOn | kUnknown;
-
 // A query's body from the state; empty while the projector has not told.
 using Reading = QByteArray (*)(const ProjectorState &, const Identity &);
 
+// A set sends its operations in order; the power states that allow them
+// are the operations' own (logic/operations.h), so a set refused here is
+// refused by every front end alike.
 struct Row {
-    char pjlinkClass;                         // the lowest class that knows the command
-    std::string_view command;                 //
-    std::string_view parameter;               // "?" and "?11" are queries
-    std::array<std::string_view, 2> actions;  // set: what goes to the projector, in order
-    unsigned allowedIn;                       // set: power states that allow it
-    Reading reading;                          // query: its body
-    bool needsLine;                           // query: only the projector can tell
+    char pjlinkClass;                                    // the lowest class that knows the command
+    std::string_view command;                            //
+    std::string_view parameter;                          // "?" and "?11" are queries
+    std::array<std::optional<Operation>, 2> operations;  // set: what goes to the projector, in order
+    Reading reading;                                     // query: its body
+    bool needsLine;                                      // query: only the projector can tell
 };
 
 struct InputRow {
     Source source;
     std::string_view terminal;  // PJLink: type digit, then terminal digit
-    std::string_view action;
+    Operation operation;
     std::string_view name;  // INNM: the panel's caption
 };
 constexpr std::array kInputs = {
-    InputRow{Source::Computer1, "11", "input pc1", "PC1"},
-    InputRow{Source::Computer2, "12", "input pc2", "PC2"},
-    InputRow{Source::Video, "21", "input video", "Video"},
+    InputRow{Source::Computer1, "11", Operation::InputPc1, "PC1"},
+    InputRow{Source::Computer2, "12", Operation::InputPc2, "PC2"},
+    InputRow{Source::Video, "21", Operation::InputVideo, "Video"},
 };
 
 QByteArray bytes(std::string_view text) { return QByteArray(text.data(), qsizetype(text.size())); }
@@ -132,61 +112,50 @@ QByteArray otherInfo(const ProjectorState &, const Identity &) { return "RS-232C
 QByteArray pjlinkClass(const ProjectorState &, const Identity &) { return "2"; }
 QByteArray version(const ProjectorState &, const Identity &identity) { return identity.softwareVersion; }
 
-constexpr std::array<std::string_view, 2> none{};
-constexpr std::array<std::string_view, 2> send(std::string_view action) { return {action, {}}; }
-constexpr std::array<std::string_view, 2> send(std::string_view first, std::string_view second) {
-    return {first, second};
-}
+using Operations = std::array<std::optional<Operation>, 2>;
+constexpr Operations none{};
+constexpr Operations send(Operation operation) { return {operation, std::nullopt}; }
+constexpr Operations send(Operation first, Operation second) { return {first, second}; }
+
+using enum Operation;
 
 // clang-format off
 constexpr std::array kTable = {
     // Class 1
-    Row{'1', "POWR", "1",   send("power on"),  kStandby | kWarmingUp | kOn | kUnknown,   nullptr, false},
-    Row{'1', "POWR", "0",   send("power off"), kOn | kCoolingDown | kStandby | kUnknown, nullptr, false},
-    Row{'1', "POWR", "?",   none, 0, powerBody, true},
-    Row{'1', "INPT", "11",  send("input pc1"),   kOnOnly, nullptr, false},
-    Row{'1', "INPT", "12",  send("input pc2"),   kOnOnly, nullptr, false},
-    Row{'1', "INPT", "21",  send("input video"), kOnOnly, nullptr, false},
-    Row{'1', "INPT", "?",   none, 0, inputBody, true},
-    Row{'1', "INST", "?",   none, 0, inputList, false},
-    Row{'1', "AVMT", "10",  send("no-show off"),                   kOnOnly, nullptr, false},
-    Row{'1', "AVMT", "11",  send("no-show on"),                    kOnOnly, nullptr, false},
-    Row{'1', "AVMT", "20",  send("sound-mute off"),                kOnOnly, nullptr, false},
-    Row{'1', "AVMT", "21",  send("sound-mute on"),                 kOnOnly, nullptr, false},
-    Row{'1', "AVMT", "30",  send("no-show off", "sound-mute off"), kOnOnly, nullptr, false},
-    Row{'1', "AVMT", "31",  send("no-show on", "sound-mute on"),   kOnOnly, nullptr, false},
-    Row{'1', "AVMT", "?",   none, 0, muteBody, true},
-    Row{'1', "ERST", "?",   none, 0, errorBody, true},
-    Row{'1', "LAMP", "?",   none, 0, lampBody, true},
-    Row{'1', "NAME", "?",   none, 0, nameBody, false},
-    Row{'1', "INF1", "?",   none, 0, maker, false},
-    Row{'1', "INF2", "?",   none, 0, model, false},
-    Row{'1', "INFO", "?",   none, 0, otherInfo, false},
-    Row{'1', "CLSS", "?",   none, 0, pjlinkClass, false},
+    Row{'1', "POWR", "1",   send(PowerOn),  nullptr, false},
+    Row{'1', "POWR", "0",   send(PowerOff), nullptr, false},
+    Row{'1', "POWR", "?",   none, powerBody, true},
+    Row{'1', "INPT", "11",  send(InputPc1),   nullptr, false},
+    Row{'1', "INPT", "12",  send(InputPc2),   nullptr, false},
+    Row{'1', "INPT", "21",  send(InputVideo), nullptr, false},
+    Row{'1', "INPT", "?",   none, inputBody, true},
+    Row{'1', "INST", "?",   none, inputList, false},
+    Row{'1', "AVMT", "10",  send(PictureMuteOff),               nullptr, false},
+    Row{'1', "AVMT", "11",  send(PictureMuteOn),                nullptr, false},
+    Row{'1', "AVMT", "20",  send(SoundMuteOff),                 nullptr, false},
+    Row{'1', "AVMT", "21",  send(SoundMuteOn),                  nullptr, false},
+    Row{'1', "AVMT", "30",  send(PictureMuteOff, SoundMuteOff), nullptr, false},
+    Row{'1', "AVMT", "31",  send(PictureMuteOn, SoundMuteOn),   nullptr, false},
+    Row{'1', "AVMT", "?",   none, muteBody, true},
+    Row{'1', "ERST", "?",   none, errorBody, true},
+    Row{'1', "LAMP", "?",   none, lampBody, true},
+    Row{'1', "NAME", "?",   none, nameBody, false},
+    Row{'1', "INF1", "?",   none, maker, false},
+    Row{'1', "INF2", "?",   none, model, false},
+    Row{'1', "INFO", "?",   none, otherInfo, false},
+    Row{'1', "CLSS", "?",   none, pjlinkClass, false},
     // Class 2
-    Row{'2', "SVOL", "1",   send("volume up"),   kOnOnly, nullptr, false},
-    Row{'2', "SVOL", "0",   send("volume down"), kOnOnly, nullptr, false},
-    Row{'2', "FREZ", "1",   send("freeze on"),   kOnOnly, nullptr, false},
-    Row{'2', "FREZ", "0",   send("freeze off"),  kOnOnly, nullptr, false},
-    Row{'2', "FREZ", "?",   none, 0, freezeBody, true},
-    Row{'2', "INNM", "?11", none, 0, inputName<0>, false},
-    Row{'2', "INNM", "?12", none, 0, inputName<1>, false},
-    Row{'2', "INNM", "?21", none, 0, inputName<2>, false},
-    Row{'2', "SVER", "?",   none, 0, version, false},
+    Row{'2', "SVOL", "1",   send(VolumeUp),   nullptr, false},
+    Row{'2', "SVOL", "0",   send(VolumeDown), nullptr, false},
+    Row{'2', "FREZ", "1",   send(FreezeOn),   nullptr, false},
+    Row{'2', "FREZ", "0",   send(FreezeOff),  nullptr, false},
+    Row{'2', "FREZ", "?",   none, freezeBody, true},
+    Row{'2', "INNM", "?11", none, inputName<0>, false},
+    Row{'2', "INNM", "?12", none, inputName<1>, false},
+    Row{'2', "INNM", "?21", none, inputName<2>, false},
+    Row{'2', "SVER", "?",   none, version, false},
 };
 // clang-format on
-
-constexpr bool everyActionIsACommand() {
-    for (const Row &row : kTable)
-        for (std::size_t i = 0; i < row.actions.size(); ++i)
-            if (!row.actions[i].empty() && !codeOf(row.actions[i]))
-                return false;
-    for (const InputRow &input : kInputs)
-        if (!codeOf(input.action))
-            return false;
-    return true;
-}
-static_assert(everyActionIsACommand(), "a PJLink set names an action the command table does not have");
 
 constexpr bool inputRowsMatchTable() {
     for (std::size_t i = 0; i < kInputs.size(); ++i) {
@@ -194,7 +163,7 @@ constexpr bool inputRowsMatchTable() {
         for (const Row &row : kTable)
             found = found
                  || (row.command == "INPT"sv && row.parameter == kInputs[i].terminal
-                     && row.actions[0] == kInputs[i].action);
+                     && row.operations[0] == kInputs[i].operation);
         if (!found)
             return false;
     }
@@ -244,12 +213,15 @@ Plan plan(const Request &request, const ProjectorState &state, const Identity &i
     }
     if (!state.lineUp)
         return {reply(request, "ERR4"), {}};
-    if (!(row->allowedIn & (1u << unsigned(state.power))))
-        return {reply(request, "ERR3"), {}};
     Plan result;
-    for (std::string_view action : row->actions)
-        if (!action.empty())
-            result.codes += QString::fromStdU16String(std::u16string(*codeOf(action)));
+    for (const std::optional<Operation> &operation : row->operations) {
+        if (!operation)
+            continue;
+        const OperationRow &sent = operationRow(*operation);
+        if (!possibleNow(sent, state.power))
+            return {reply(request, "ERR3"), {}};
+        result.codes += QStringView(sent.code).toString();
+    }
     return result;
 }
 

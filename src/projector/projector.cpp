@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "projector/projector.h"
 
-#include "logic/command_table.h"
-#include "logic/controller_state.h"
 #include "logic/exchange.h"
 #include "logic/exchange_log.h"
+#include "logic/operations.h"
 #include "logic/reply_decoder.h"
 #include "projector/readings.h"
-#include "serial/mscomm.h"
+#include "serial/port.h"
 
 #include <QTimer>
 
@@ -25,6 +24,9 @@ constexpr int kLongestRetryMs = 30000;
 // Queries in a row without an answer before the projector counts as gone.
 constexpr int kSilentQueriesForLoss = 2;
 
+QString codeText(Query query) { return QStringView(queryCode(query)).toString(); }
+const QString kStatusQuery = codeText(Query::Status);
+
 }  // namespace
 
 class Projector::Private : public QObject {
@@ -38,30 +40,30 @@ public:
     };
 
     Private(Projector *q, ProjectorConfig config) : q_(q), config_(std::move(config)) {
-        comm_.setDevice(config_.device);
+        port_.setDevice(config_.device);
         for (QTimer *timer : {&statusTimer_, &slowTimer_, &retryTimer_})
             timer->setTimerType(Qt::PreciseTimer);
         retryTimer_.setSingleShot(true);
         // The shared exchange writes to the line and reads the replies; its
         // reply window runs from when the bytes have left.
-        serial::bindExchange(comm_, exchange_);
+        serial::bindExchange(port_, exchange_);
         connect(&exchange_, &Exchange::replyWindowEnded, this, &Private::endWindow);
         connect(&statusTimer_, &QTimer::timeout, this, &Private::statusTick);
         connect(&slowTimer_, &QTimer::timeout, this, &Private::slowTick);
         connect(&retryTimer_, &QTimer::timeout, this, &Private::open);
-        connect(&comm_, &serial::MSComm::OnComm, this, &Private::onReceive);
+        connect(&port_, &serial::Port::received, this, &Private::onReceive);
         // The line's failures in the log's words (serial::logText, also
         // what the component's own descriptions are worded with).
-        connect(&comm_, &serial::MSComm::lineLost, this,
+        connect(&port_, &serial::Port::lineLost, this,
                 [this](const serial::LineFailure &failure) { lineGone(serial::logText(failure), false); });
-        connect(&comm_, &serial::MSComm::openFailed, this,
+        connect(&port_, &serial::Port::openFailed, this,
                 [this](const serial::LineFailure &failure) { lineGone(serial::logText(failure), true); });
-        connect(&comm_, &serial::MSComm::lineStillAway, this,
+        connect(&port_, &serial::Port::lineStillAway, this,
                 [this](const serial::LineFailure &failure) { emit q_->lineReport(serial::logText(failure)); });
-        connect(&comm_, &serial::MSComm::settingsNotCarried, this, [this](const serial::SettingsNotice &notice) {
+        connect(&port_, &serial::Port::settingsNotCarried, this, [this](const serial::SettingsNotice &notice) {
             emit q_->lineReport(serial::logText(config_.device, notice));
         });
-        connect(&comm_, &serial::MSComm::lineRestored, this, [this] {
+        connect(&port_, &serial::Port::lineRestored, this, [this] {
             emit q_->lineReport(QStringLiteral("%1 is back").arg(config_.device));
             lineOpened();
         });
@@ -75,11 +77,11 @@ public:
     }
 
     void open() {
-        if (comm_.PortOpen())
+        if (port_.isOpen())
             return;
-        serial::CommOutcome outcome = comm_.setSettings(config_.settings);
+        serial::CommOutcome outcome = port_.setSettings(config_.settings);
         if (outcome)
-            outcome = comm_.setPortOpen(true);
+            outcome = port_.open();
         if (!outcome) {
             lineGone(outcome.description(), true);
             return;
@@ -93,8 +95,8 @@ public:
         retryMs_ = kFirstRetryMs;
         silentQueries_ = 0;
         queuePoll(kStatusQuery);
-        for (const auto query : kSlowQueries)
-            queuePoll(QString::fromUtf16(query.data(), query.size()));
+        for (const Query query : kSlowQueries)
+            queuePoll(codeText(query));
     }
 
     // The line is lost or would not open: everything waiting fails, and the
@@ -108,8 +110,8 @@ public:
         exchange_.closeReplyWindow();
         failAll(Outcome::LineLost);
         setLineUp(false);
-        if (retry && !comm_.isWaitingForLine()) {
-            (void)comm_.setPortOpen(false);
+        if (retry && !port_.isWaitingForLine()) {
+            (void)port_.close();
             retryTimer_.start(retryMs_);
             retryMs_ = std::min(retryMs_ * 2, kLongestRetryMs);
         }
@@ -131,7 +133,7 @@ public:
     }
 
     void perform(const QString &code, std::function<void(Outcome)> done) {
-        if (!comm_.PortOpen()) {
+        if (!port_.isOpen()) {
             if (done)
                 done(Outcome::LineLost);
             return;
@@ -145,7 +147,7 @@ public:
 
     // A poll is queued once: one already waiting covers it.
     void queuePoll(const QString &query) {
-        if (!comm_.PortOpen())
+        if (!port_.isOpen())
             return;
         if (std::any_of(queue_.begin(), queue_.end(), [&](const Job &job) { return !job.done && job.code == query; }))
             return;
@@ -162,9 +164,9 @@ public:
     }
 
     void slowTick() {
-        const auto query = kSlowQueries[slowNext_];
+        const Query query = kSlowQueries[slowNext_];
         slowNext_ = (slowNext_ + 1) % kSlowQueries.size();
-        queuePoll(QString::fromUtf16(query.data(), query.size()));
+        queuePoll(codeText(query));
     }
 
     // Sends the next job when the line is free.
@@ -181,7 +183,8 @@ public:
             Job job = std::move(*chosen);
             queue_.erase(chosen);
             lastWasCaller_ = job.done || !job.then.empty();  // a poll after a command is part of its turn
-            if (job.done && !possibleNow(job.code, state_.power)) {
+            const OperationRow *operation = operationWithCode(job.code);
+            if (job.done && operation && !possibleNow(*operation, state_.power)) {
                 job.done(Outcome::Unavailable);
                 continue;
             }
@@ -197,25 +200,23 @@ public:
             return;
         }
         if (log_)
-            log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Transmit, exchange_.LastCommand);
+            log_->add(config_.name, port_.device(), ExchangeLog::Direction::Transmit, exchange_.lastCommand());
     }
 
     void onReceive() {
-        if (comm_.CommEvent() != serial::MSComm::comEvReceive)
-            return;
-        const QString text = comm_.Input();
+        const QString text = port_.readAll();
         if (text.isEmpty())
             return;
-        // The panel's own reading of what has come since the command.
+        // The panel's own reading of what has come since the command; the
+        // state takes it once it is whole, never a part of a number.
         const Reading reading = exchange_.receive(text);
         if (log_)
-            log_->add(config_.name, comm_.device(), ExchangeLog::Direction::Receive, text, reading.text);
-        if (reading.outcome != Reading::Outcome::NoMatch) {
+            log_->add(config_.name, port_.device(), ExchangeLog::Direction::Receive, text, reading.text);
+        if (reading.outcome != Reading::Outcome::NoMatch && reading.whole) {
             ProjectorState now = state_;
             now.lineUp = true;
-            const QString &lastCommand = exchange_.LastCommand;
-            applyReading(QStringView(lastCommand).chopped(1), reading, now);
-            if (lastCommand == exchange_.commandText(kStatusQuery))
+            applyReading(reading, now);
+            if (std::holds_alternative<OperatingStatus>(reading.value))
                 statusReadAt_ = QDateTime::currentDateTimeUtc();
             update(now);
         }
@@ -239,7 +240,7 @@ public:
                 update(now);
             }
         } else if (query && ++silentQueries_ >= kSilentQueriesForLoss && state_.lineUp) {
-            emit q_->lineReport(QStringLiteral("the projector does not answer on %1").arg(comm_.device()));
+            emit q_->lineReport(QStringLiteral("the projector does not answer on %1").arg(port_.device()));
             setLineUp(false);
         }
         if (job.done) {
@@ -260,17 +261,20 @@ public:
     // caller hears of it after that poll, so that what the caller reads
     // then is the new reading.
     bool afterCommand(Job &job) {
-        if (const std::optional<bool> freeze = freezeSetBy(job.code); freeze && state_.freeze != freeze) {
+        const OperationRow *operation = operationWithCode(job.code);
+        if (!operation)
+            return false;
+        if (operation->freeze && state_.freeze != operation->freeze) {
             ProjectorState now = state_;
-            now.freeze = freeze;
+            now.freeze = operation->freeze;
             update(now);
         }
-        const auto query = queryAfter(job.code);
-        if (!query)
+        if (!operation->followedBy)
             return false;
+        const QString query = codeText(*operation->followedBy);
         auto waiting = std::find_if(queue_.begin(), queue_.end(),
-                                    [&](const Job &other) { return !other.done && other.code == *query; });
-        Job poll{*query, {}, {}};
+                                    [&](const Job &other) { return !other.done && other.code == query; });
+        Job poll{query, {}, {}};
         if (waiting != queue_.end()) {
             poll = std::move(*waiting);
             queue_.erase(waiting);
@@ -301,7 +305,7 @@ public:
     ProjectorState state_;
     QDateTime statusReadAt_;
     ExchangeLog *log_ = nullptr;
-    serial::MSComm comm_;
+    serial::Port port_;
     Exchange exchange_;
     QTimer statusTimer_, slowTimer_, retryTimer_;
     std::deque<Job> queue_;

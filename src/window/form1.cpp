@@ -16,7 +16,6 @@
 #include <climits>
 #include <vector>
 
-#include "logic/timers.h"
 #include "window/fonts.h"
 #include "window/layout.h"
 #include "window/port_words.h"
@@ -48,6 +47,27 @@ QPoint insideArea(QRect outer, const QRect &area) {
 }
 
 bool takesFocus(Kind kind) { return kind == Kind::Button || kind == Kind::Option || kind == Kind::TextBox; }
+
+// The window's four timers: their names and the intervals they start
+// with. Several handlers return a timer to its start interval.
+struct TimerSpec {
+    const char *name;
+    int interval;  // ms; all are off at start
+};
+constexpr std::array kTimers = {
+    TimerSpec{"Timer1", kStartRepeatPeriod},        // repeat of a held button
+    TimerSpec{"Timer2", kStartTiming.replyWindow},  // reply window
+    TimerSpec{"Timer3", 5000},                      // hides the port panel
+    TimerSpec{"Timer4", kStartTiming.displayHold},  // display hold
+};
+
+// The port panel's options and the choice each one makes.
+struct OptionChoice {
+    const char *control;
+    std::size_t choice;  // the row of kPortChoices or kSpeedChoices
+};
+constexpr OptionChoice kPortOptions[] = {{"Option1", 0}, {"Option2", 1}};
+constexpr OptionChoice kSpeedOptions[] = {{"Option9", 0}, {"Option10", 1}};
 
 // The window's timers in the order of their rows in kTimers.
 std::array<QTimer *, kTimers.size()> timersOf(Form1 &form) {
@@ -101,7 +121,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent) {
 
     const auto timers = timersOf(*this);
     for (std::size_t index = 0; index < timers.size(); ++index) {
-        timers[index]->setObjectName(QString::fromUtf8(kTimers[index].name));
+        timers[index]->setObjectName(QString::fromLatin1(kTimers[index].name));
         timers[index]->setInterval(kTimers[index].interval);
         timers[index]->setTimerType(Qt::PreciseTimer);
     }
@@ -250,10 +270,12 @@ void Form1::connectHandlers() {
         connect(widget, &window::HoldPushButton::mouseUp, this, [this, &button] { Hold_MouseUp(button); });
         connect(widget, &window::HoldPushButton::mouseLost, this, &Form1::endLostHold);
     }
-    for (const serial::PortChoice &choice : serial::kPortChoices)
-        onChosen(qobject_cast<QRadioButton *>(control(choice.control)), [this, &choice] { PortOption_Click(choice); });
-    for (const serial::SpeedChoice &choice : serial::kSpeedChoices)
-        onChosen(qobject_cast<QRadioButton *>(control(choice.control)), [this, &choice] { SpeedOption_Click(choice); });
+    for (const OptionChoice &option : kPortOptions)
+        onChosen(qobject_cast<QRadioButton *>(control(option.control)),
+                 [this, &choice = serial::kPortChoices[option.choice]] { PortOption_Click(choice); });
+    for (const OptionChoice &option : kSpeedOptions)
+        onChosen(qobject_cast<QRadioButton *>(control(option.control)),
+                 [this, &choice = serial::kSpeedChoices[option.choice]] { SpeedOption_Click(choice); });
 
     const auto onClick = [this](const char *name, void (Form1::*handler)()) {
         connect(qobject_cast<QPushButton *>(control(name)), &QPushButton::clicked, this, handler);
@@ -270,19 +292,19 @@ void Form1::connectHandlers() {
     connect(&Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
     connect(&Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
     MSComm1.setWording(&window::describeFailure);
-    connect(&MSComm1, &serial::MSComm::OnComm, this, &Form1::MSComm1_OnComm);
-    connect(&MSComm1, &serial::MSComm::lineLost, this, &Form1::MSComm1_LineLost);
-    connect(&MSComm1, &serial::MSComm::openFailed, this, &Form1::MSComm1_OpenFailed);
-    connect(&MSComm1, &serial::MSComm::settingsNotCarried, this, &Form1::MSComm1_SettingsNotCarried);
-    connect(&MSComm1, &serial::MSComm::lineRestored, this, &Form1::MSComm1_LineRestored);
-    connect(&MSComm1, &serial::MSComm::lineStillAway, this, &Form1::MSComm1_LineStillAway);
+    connect(&MSComm1, &window::MSComm::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(&MSComm1, &window::MSComm::lineLost, this, &Form1::MSComm1_LineLost);
+    connect(&MSComm1, &window::MSComm::openFailed, this, &Form1::MSComm1_OpenFailed);
+    connect(&MSComm1, &window::MSComm::settingsNotCarried, this, &Form1::MSComm1_SettingsNotCarried);
+    connect(&MSComm1, &window::MSComm::lineRestored, this, &Form1::MSComm1_LineRestored);
+    connect(&MSComm1, &window::MSComm::lineStillAway, this, &Form1::MSComm1_LineStillAway);
 
     // The exchange writes to MSComm1 and learns from it when the bytes have
     // left; its reply window is Timer2, and the display hold (Timer4) starts
     // with it.
     serial::bindExchange(MSComm1, exchange);
-    connect(&MSComm1, &serial::MSComm::lineLost, &exchange, &Exchange::lineGone);
-    connect(&MSComm1, &serial::MSComm::openFailed, &exchange, &Exchange::lineGone);
+    connect(&MSComm1, &window::MSComm::lineLost, &exchange, &Exchange::lineGone);
+    connect(&MSComm1, &window::MSComm::openFailed, &exchange, &Exchange::lineGone);
     connect(&exchange, &Exchange::replyWindowOpened, this, [this] { Timer4.start(); });
 
     qApp->installEventFilter(this);  // key preview
@@ -337,7 +359,7 @@ void Form1::announce(const QString &message) {
 
 void Form1::Form_Load() {
     PortSettings = QString::fromLatin1(serial::kStartSettings);
-    CommandPrefix = QString();
+    setCommandPrefix(QString());
 
     // Centred as the full-height window it was made as: the window is not
     // on screen yet, so its frame is taken as the usual title bar and borders.
@@ -355,8 +377,8 @@ void Form1::Form_Load() {
         move(insideArea(QRect(pos(), estimatedOuterSize()), screen->availableGeometry()));
 
     RepeatCode = 0;
-    AwaitingReply = 0;
-    RxBuffer.clear();
+    setAwaitingReply(0);
+    setRxBuffer(QString());
 
     if (!openStartPort())
         return;

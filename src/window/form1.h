@@ -29,8 +29,8 @@
 #include "logic/exchange_log.h"
 #include "logic/port_choice.h"
 #include "logic/trace.h"
-#include "serial/mscomm.h"
 #include "window/controls.h"
+#include "window/mscomm.h"
 
 namespace mv70 {
 
@@ -47,20 +47,30 @@ public:
     std::function<void(const QString &description)> showWarning;
 
     // ---- Components -------------------------------------------------------
-    serial::MSComm MSComm1;
+    window::MSComm MSComm1;
     QTimer Timer1;  // repeat of a held button
     QTimer Timer2;  // reply window
     QTimer Timer3;  // hides the port panel
     QTimer Timer4;  // display hold
 
-    // The exchange with the projector, its reply window Timer2. Its state
-    // is the window's by the names every handler uses.
+    // The exchange with the projector, its reply window Timer2.
     Exchange exchange{&Timer2};
-    quint8 &AwaitingReply = exchange.AwaitingReply;
-    QString &LastCommand = exchange.LastCommand;
-    QString &RxBuffer = exchange.RxBuffer;
-    qint16 &PressureValue = exchange.PressureValue;
-    QString &CommandPrefix = exchange.CommandPrefix;
+    // The exchange's state by the names every handler uses.
+    const QString &LastCommand() const { return exchange.lastCommand(); }
+    void setLastCommand(const QString &text) { exchange.setCommand(text); }
+    const QString &RxBuffer() const { return exchange.received(); }
+    void setRxBuffer(const QString &text) { exchange.setReceived(text); }
+    // 1 from a transmit until something is received, else 0.
+    quint8 AwaitingReply() const { return exchange.replyWait() == ReplyWait::Awaited ? 1 : 0; }
+    void setAwaitingReply(quint8 value) { exchange.setReplyWait(value == 1 ? ReplyWait::Awaited : ReplyWait::None); }
+    qint16 PressureValue() const { return exchange.pressureValue(); }
+    const QString &CommandPrefix() const { return exchange.prefix(); }
+    void setCommandPrefix(const QString &prefix) { exchange.setPrefix(prefix); }
+
+    // The serial component and the repeat by plain names, for the tools
+    // that drive the window from outside.
+    serial::Port &port() { return MSComm1; }
+    QTimer &repeatTimer() { return Timer1; }
 
     // The controls the handlers work with. Every control of the layout is
     // also reachable by its name through control().

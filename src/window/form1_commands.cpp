@@ -6,8 +6,8 @@
 
 namespace mv70 {
 bool Form1::issueCommand(std::u16string_view code) {
-    LastCommand = exchange.commandText(code);
-    return Hyouji(LastCommand, kTransmit);
+    setLastCommand(exchange.commandText(code));
+    return Hyouji(LastCommand(), kTransmit);
 }
 
 void Form1::OneShot_Click(const OneShotButton &button) {
@@ -59,7 +59,7 @@ void Form1::Hold_MouseUp(const HoldButton &button) {
     Label12->setText(QString());
     Timer2.setInterval(kStartTiming.replyWindow);
     Timer4.setInterval(kStartTiming.displayHold);
-    RxBuffer.clear();
+    setRxBuffer(QString());
     if (button.dZoomRelease) {
         Timer1.setInterval(kDZoomReleaseRepeatPeriod);
         ArrowSpeedMode = kDZoomReleaseArrowSpeedMode;
@@ -70,8 +70,8 @@ void Form1::Timer1_Timer() {
     const std::optional<std::u16string_view> code = repeatCodeText(RepeatCode);
     if (!code)
         return;
-    LastCommand = exchange.commandText(*code);
-    if (!Hyouji(LastCommand, kTransmit))
+    setLastCommand(exchange.commandText(*code));
+    if (!Hyouji(LastCommand(), kTransmit))
         return;
     // Switch the repeat on again. It is still running, and restarting it
     // would shift every later tick by this tick's own run time, so it keeps
@@ -84,8 +84,8 @@ void Form1::Command95_Click() {
     Timer2.setInterval(kImageTiming.replyWindow);
     Timer4.setInterval(kImageTiming.displayHold);
     ManualText = Text1->text();
-    LastCommand = CommandPrefix + ManualText + kCR;
-    (void)Hyouji(LastCommand, kTransmit);
+    setLastCommand(CommandPrefix() + ManualText + kCR);
+    (void)Hyouji(LastCommand(), kTransmit);
 }
 
 void Form1::Command96_Click() { Text1->setText(QString()); }

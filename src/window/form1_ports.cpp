@@ -72,12 +72,12 @@ void Form1::SpeedOption_Click(const serial::SpeedChoice &choice) {
 }
 
 void Form1::MSComm1_OnComm() {
-    if (MSComm1.CommEvent() != serial::MSComm::comEvReceive)
+    if (MSComm1.CommEvent() != window::MSComm::comEvReceive)
         return;
-    // Input appended to RxBuffer (its newest kRxBufferLimit characters
+    // Input appended to RxBuffer (its newest kReceivedLimit characters
     // kept), then AwaitingReply 0.
     arrived_ = exchange.append(MSComm1.Input());
-    (void)Hyouji(RxBuffer, kReceive);
+    (void)Hyouji(RxBuffer(), kReceive);
 }
 
 void Form1::MSComm1_LineLost(const serial::LineFailure &failure) {

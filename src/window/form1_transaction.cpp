@@ -34,7 +34,7 @@ bool Form1::Hyouji(const QString &text, quint8 direction) {
 
     // 2, 4. The trace of everything received, then the decoder reads it back.
     Label12->setText(exchange.traceReceived(text));
-    const Reading reading = exchange.read(Label12->text());
+    const Reading reading = exchange.read(text, Label12->text());
     logExchange(kReceive, text, reading.text);
     switch (reading.outcome) {
     case Reading::Outcome::NoMatch:
@@ -65,7 +65,7 @@ void Form1::announceOnce(const QString &message) {
 
 // End of the reply window.
 void Form1::Timer2_Timer() {
-    if (AwaitingReply == 1) {
+    if (AwaitingReply() == 1) {
         Label12->setText(QStringLiteral(" X X X X"));
         announceOnce(QStringLiteral("No answer"));
     }

@@ -72,7 +72,8 @@ extern const std::array<LineSpec, 12> kLines;
 inline constexpr int kLineWidthPixels = 2;
 inline constexpr quint32 kLineColour = 0x8080FF;
 
-// The timers and their start intervals are widget-free: protocol/timers.h.
+// The timers and their start intervals: kTimers in form1.cpp, from the
+// start timings of logic/command_table.h.
 
 // The window itself.
 inline constexpr const char *kTitle = "OLVA   MV70  CONTROL   Ver.1.40";

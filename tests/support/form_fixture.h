@@ -40,8 +40,8 @@ struct FormOnPty : PtyPeerPair, FormOnPorts {
 
     // A command sent last, to prove what went before it.
     QByteArray sendMarkerAndRead(PtyPeer &peer) {
-        form->LastCommand = QStringLiteral("MARK\r");
-        if (!form->Hyouji(form->LastCommand, mv70::kTransmit))
+        form->setLastCommand(QStringLiteral("MARK\r"));
+        if (!form->Hyouji(form->LastCommand(), mv70::kTransmit))
             return "<marker not sent>";
         return peer.readUntil("MARK\r");
     }

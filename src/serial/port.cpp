@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/mscomm.h"
+#include "serial/port.h"
 
 #include <utility>
 
@@ -10,18 +10,18 @@
 
 namespace mv70::serial {
 
-MSComm::MSComm(QObject *parent) : QObject(parent) {
-    connect(&reconnect_, &ReconnectWatch::restored, this, &MSComm::lineRestored);
+Port::Port(QObject *parent) : QObject(parent) {
+    connect(&reconnect_, &ReconnectWatch::restored, this, &Port::lineRestored);
 }
 
-MSComm::~MSComm() {
+Port::~Port() {
     if (line_)
         line_->close();
 }
 
-QString MSComm::devicePath(int port) { return portDevice(port); }
+QString Port::devicePath(int port) { return portDevice(port); }
 
-QByteArray MSComm::encodeOutput(QStringView text) {
+QByteArray Port::encode(QStringView text) {
     QByteArray bytes(text.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
@@ -30,9 +30,9 @@ QByteArray MSComm::encodeOutput(QStringView text) {
     return bytes;
 }
 
-QString MSComm::decodeInput(QByteArrayView bytes) { return QString::fromLatin1(bytes); }
+QString Port::decode(QByteArrayView bytes) { return QString::fromLatin1(bytes); }
 
-const NetworkLine *MSComm::networkLine() const { return qobject_cast<const NetworkLine *>(line_.get()); }
+const NetworkLine *Port::networkLine() const { return qobject_cast<const NetworkLine *>(line_.get()); }
 
 namespace {
 
@@ -40,22 +40,22 @@ QString portLabel(int port, const QString &device) { return QStringLiteral("COM%
 
 }  // namespace
 
-CommOutcome MSComm::lineOutcome(const LineFailure &failure) const {
-    return CommOutcome::failure(wording_ ? wording_(commPort_, failure) : logText(failure), failure);
+CommOutcome Port::lineOutcome(const LineFailure &failure) const {
+    return CommOutcome::failure(wording_ ? wording_(portNumber_, failure) : logText(failure), failure);
 }
 
-CommOutcome MSComm::setCommPort(int port) {
-    if (PortOpen())
+CommOutcome Port::setPortNumber(int port) {
+    if (isOpen())
         return CommOutcome::failure(
-            QStringLiteral("Port already open: close %1 first").arg(portLabel(commPort_, device())));
+            QStringLiteral("Port already open: close %1 first").arg(portLabel(portNumber_, device())));
     if (port < 1 || port > kMaxPort)
         return CommOutcome::failure(QStringLiteral("Invalid port number %1").arg(port));
     stopWaiting();
-    commPort_ = port;
+    portNumber_ = port;
     return {};
 }
 
-CommOutcome MSComm::setSettings(const QString &settings) {
+CommOutcome Port::setSettings(const QString &settings) {
     auto parsed = parseLineSettings(settings);
     if (const QString *why = std::get_if<QString>(&parsed))
         return CommOutcome::failure(*why);
@@ -68,26 +68,28 @@ CommOutcome MSComm::setSettings(const QString &settings) {
     settings_ = settings;
     // Raw TCP carries bytes only: the speed is whatever the server's port
     // is set to. Said once, when a speed is chosen for such a port.
-    if (PortOpen() && !line_->carriesSettings())
+    if (isOpen() && !line_->carriesSettings())
         onSettingsNotice({SettingsNotice::Kind::NotCarried, 0, 0});
     return {};
 }
 
-bool MSComm::PortOpen() const { return line_ && line_->isOpen() && !quietAttempt_; }
+bool Port::isOpen() const { return line_ && line_->isOpen() && !quietAttempt_; }
 
-CommOutcome MSComm::setPortOpen(bool open) {
+CommOutcome Port::open() {
     stopWaiting();  // the operator's word ends any wait
-    if (!open) {
-        if (line_)
-            line_->close();
-        return {};
-    }
-    if (PortOpen())
-        return CommOutcome::failure(QStringLiteral("Port already open: %1").arg(portLabel(commPort_, device())));
+    if (isOpen())
+        return CommOutcome::failure(QStringLiteral("Port already open: %1").arg(portLabel(portNumber_, device())));
     return openLine();
 }
 
-void MSComm::attach(std::unique_ptr<Line> line) {
+CommOutcome Port::close() {
+    stopWaiting();  // the operator's word ends any wait
+    if (line_)
+        line_->close();
+    return {};
+}
+
+void Port::attach(std::unique_ptr<Line> line) {
     if (line_) {
         // We may be inside one of its signals.
         Line *old = line_.release();
@@ -100,17 +102,16 @@ void MSComm::attach(std::unique_ptr<Line> line) {
     connect(line_.get(), &Line::dataReady, this, [this] {
         if (quietAttempt_)
             return;  // kept until the line counts as open again
-        commEvent_ = comEvReceive;
-        emit OnComm();
+        emit received();
     });
-    connect(line_.get(), &Line::outputWritten, this, &MSComm::outputWritten);
-    connect(line_.get(), &Line::connected, this, &MSComm::onConnected);
-    connect(line_.get(), &Line::failed, this, &MSComm::onFailed);
-    connect(line_.get(), &Line::lost, this, &MSComm::onLost);
-    connect(line_.get(), &Line::settingsNotice, this, &MSComm::onSettingsNotice);
+    connect(line_.get(), &Line::outputWritten, this, &Port::outputWritten);
+    connect(line_.get(), &Line::connected, this, &Port::onConnected);
+    connect(line_.get(), &Line::failed, this, &Port::onFailed);
+    connect(line_.get(), &Line::lost, this, &Port::onLost);
+    connect(line_.get(), &Line::settingsNotice, this, &Port::onSettingsNotice);
 }
 
-void MSComm::onSettingsNotice(const SettingsNotice &notice) {
+void Port::onSettingsNotice(const SettingsNotice &notice) {
     // Each connection made again tells the same: said once.
     const QString key = QStringLiteral("%1 %2 %3 %4")
                             .arg(device())
@@ -123,7 +124,7 @@ void MSComm::onSettingsNotice(const SettingsNotice &notice) {
     emit settingsNotCarried(notice);
 }
 
-CommOutcome MSComm::openLine() {
+CommOutcome Port::openLine() {
     // The kind of line is chosen here, once per device name.
     if (!line_ || line_->device() != device())
         attach(makeLine(device(), options_));
@@ -135,7 +136,7 @@ CommOutcome MSComm::openLine() {
     return {};
 }
 
-void MSComm::onConnected() {
+void Port::onConnected() {
     if (!std::exchange(quietAttempt_, false))
         return;  // an opening of the operator's: nothing to tell
     // A connection may be dropped as soon as it is made: it is back once it
@@ -143,13 +144,13 @@ void MSComm::onConnected() {
     reconnect_.lineUp(false);
 }
 
-void MSComm::onFailed(const LineFailure &failure) {
+void Port::onFailed(const LineFailure &failure) {
     if (std::exchange(quietAttempt_, false))
         return;  // a quiet attempt of the wait: the next one follows
     emit openFailed(failure);
 }
 
-void MSComm::onLost(const LineFailure &failure) {
+void Port::onLost(const LineFailure &failure) {
     if (std::exchange(quietAttempt_, false))
         return;  // lost while a quiet attempt was being made: it never came back
     stillAway_.clear();
@@ -159,7 +160,7 @@ void MSComm::onLost(const LineFailure &failure) {
         emit lineLost(failure);
 }
 
-bool MSComm::reopenLostLine() {
+bool Port::reopenLostLine() {
     // While the device is gone, a look at its name is all a probe costs.
     if (!line_ || line_->isOpen() || !line_->mayBeBack())
         return false;
@@ -185,16 +186,16 @@ bool MSComm::reopenLostLine() {
     return false;
 }
 
-void MSComm::stopWaiting() {
+void Port::stopWaiting() {
     reconnect_.stop();
     if (std::exchange(quietAttempt_, false) && line_)
         line_->close();
 }
 
-CommOutcome MSComm::setOutput(QStringView text) {
-    if (!PortOpen())
-        return CommOutcome::failure(QStringLiteral("Port not open: %1").arg(portLabel(commPort_, device())));
-    const QByteArray bytes = encodeOutput(text);
+CommOutcome Port::write(QStringView text) {
+    if (!isOpen())
+        return CommOutcome::failure(QStringLiteral("Port not open: %1").arg(portLabel(portNumber_, device())));
+    const QByteArray bytes = encode(text);
     if (bytes.isEmpty())
         return {};
     if (const std::optional<LineFailure> failure = line_->write(bytes))
@@ -202,20 +203,20 @@ CommOutcome MSComm::setOutput(QStringView text) {
     return {};
 }
 
-QString MSComm::Input() {
+QString Port::readAll() {
     if (!line_ || !line_->isOpen() || quietAttempt_)
         return {};
-    return decodeInput(line_->readAll());
+    return decode(line_->readAll());
 }
 
-void bindExchange(MSComm &comm, Exchange &exchange) {
-    exchange.setWriter([&comm](QStringView text) -> QString {
-        const CommOutcome sent = comm.setOutput(text);
+void bindExchange(Port &port, Exchange &exchange) {
+    exchange.setWriter([&port](QStringView text) -> QString {
+        const CommOutcome sent = port.write(text);
         if (sent)
             return {};
         return sent.description().isEmpty() ? QStringLiteral("write failed") : sent.description();
     });
-    QObject::connect(&comm, &MSComm::outputWritten, &exchange, &Exchange::bytesLeft);
+    QObject::connect(&port, &Port::outputWritten, &exchange, &Exchange::bytesLeft);
 }
 
 }  // namespace mv70::serial

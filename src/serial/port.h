@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// MSComm: the window's serial component. A thin facade of ours with the
-// properties and the event the program relies on, over a Line (serial/line.h):
-// a local device through Qt SerialPort, or a port of a network serial server,
-// chosen from the device's name at each opening. All on the GUI thread.
+// Port: one serial port of the program, over a Line (serial/line.h): a
+// local device through Qt SerialPort, or a port of a network serial server,
+// chosen from the device's name at each opening. All on the GUI thread. The
+// panel, mv70-ctl and the bridge each use one per projector.
 //
 // Port N is the device named by --comN or the environment variable MV70_COMN
 // (a USB adapter such as /dev/ttyUSB0, a pseudo-terminal, or
@@ -24,12 +24,12 @@
 // handlers for the events.
 //
 // Characters and bytes: the line carries one byte per character.
-//  - Output: every character from U+0000 to U+007F is sent as that byte.
+//  - Sent: every character from U+0000 to U+007F is sent as that byte.
 //    Every other character (each UTF-16 unit, so a character outside the
 //    Basic Multilingual Plane counts as two) is sent as "?" (0x3F): the
 //    projector speaks ASCII only, and one byte per character keeps what was
 //    sent and what the TXD line shows in step.
-//  - Input: every byte 0x00 to 0xFF becomes the character of the same code
+//  - Received: every byte 0x00 to 0xFF becomes the character of the same code
 //    (Latin-1), so no byte is lost or merged.
 
 #include <QByteArray>
@@ -73,41 +73,38 @@ private:
     std::optional<LineFailure> line_;
 };
 
-class MSComm : public QObject {
+class Port : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr qint16 comEvReceive = 2;
     static constexpr int kMaxPort = 16;
 
     // How the program words a failure of the line on port N for its user.
     using Wording = std::function<QString(int port, const LineFailure &failure)>;
 
-    explicit MSComm(QObject *parent = nullptr);
-    ~MSComm() override;
+    explicit Port(QObject *parent = nullptr);
+    ~Port() override;
 
     // Port number, 1 to 16. Accepted only while the port is closed.
-    int CommPort() const { return commPort_; }
-    CommOutcome setCommPort(int port);
+    int portNumber() const { return portNumber_; }
+    CommOutcome setPortNumber(int port);
 
     // "19200,N,8,1". Applies at once to an open port; kept for the next opening.
-    QString Settings() const { return settings_; }
+    QString settings() const { return settings_; }
     CommOutcome setSettings(const QString &settings);
 
-    bool PortOpen() const;
-    // Opening uses the port number and settings last written. Closing a
-    // closed port is accepted.
-    CommOutcome setPortOpen(bool open);
+    bool isOpen() const;
+    // Opens with the port number (or device) and settings last written.
+    CommOutcome open();
+    // Closing a closed port is accepted.
+    CommOutcome close();
 
     // Queues the text for sending and pushes it towards the line at once;
     // the caller does not wait for the wire.
-    CommOutcome setOutput(QStringView text);
+    CommOutcome write(QStringView text);
 
     // Every character received and not yet read; "" if none.
-    QString Input();
-
-    // Kind of the event being delivered by OnComm.
-    qint16 CommEvent() const { return commEvent_; }
+    QString readAll();
 
     // The words for the descriptions of line failures; by default a log's.
     void setWording(Wording wording) { wording_ = std::move(wording); }
@@ -120,19 +117,19 @@ public:
     static QString devicePath(int port);
     // The device this component opens: the one set here, else its port
     // number's. For programs that are given devices rather than numbers.
-    QString device() const { return device_.isEmpty() ? devicePath(commPort_) : device_; }
+    QString device() const { return device_.isEmpty() ? devicePath(portNumber_) : device_; }
     void setDevice(const QString &device) { device_ = device; }
 
     // True while a lost line is waited for.
     bool isWaitingForLine() const { return reconnect_.isWaiting(); }
     ReconnectWatch &reconnectWatch() { return reconnect_; }
-    static QByteArray encodeOutput(QStringView text);
-    static QString decodeInput(QByteArrayView bytes);
+    static QByteArray encode(QStringView text);
+    static QString decode(QByteArrayView bytes);
 
 signals:
-    // Characters have arrived (CommEvent is comEvReceive).
-    void OnComm();
-    // The bytes of one setOutput have been handed to the device or the
+    // Characters have arrived: readAll() takes them.
+    void received();
+    // The bytes of one write have been handed to the device or the
     // socket (for a network port: once connected and negotiated).
     void outputWritten();
     // The open port failed for good (device unplugged, far end gone) and has
@@ -168,16 +165,15 @@ private:
     Wording wording_;
     bool quietAttempt_ = false;    // a reopening that reports nothing until it succeeds
     QString settingsNoticeGiven_;  // the device and notice last told about
-    int commPort_ = 1;
+    int portNumber_ = 1;
     QString device_;
     QString settings_ = QStringLiteral("9600,N,8,1");
-    qint16 commEvent_ = 0;
     ReconnectWatch reconnect_{[this] { return reopenLostLine(); }};
     QString stillAway_;  // the cause last told of a device that is back but would not open
 };
 
 // Makes `exchange` write through `comm` and hear when the bytes have left:
 // its reply window then runs from the moment they are on their way.
-void bindExchange(MSComm &comm, Exchange &exchange);
+void bindExchange(Port &port, Exchange &exchange);
 
 }  // namespace mv70::serial
