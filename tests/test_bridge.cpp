@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 
 #include "bridge/options.h"
+#include "logic/trace.h"
 #include "projector/projector.h"
 #include "projector/readings.h"
-#include "logic/trace.h"
 #include "sim_process.h"
 #include "wire_tap.h"
 
@@ -265,8 +265,12 @@ void TestBridge::callersAtOnceNeverShareAReplyWindow() {
     };
     QTimer now_and_then, toggler, reader;
     QObject::connect(&now_and_then, &QTimer::timeout, [&] { ask(QStringLiteral("C1E")); });
-    QObject::connect(&toggler, &QTimer::timeout,
-                     [&, on = false]() mutable { ask((on = !on) ? QStringLiteral("C0D") : QStringLiteral("C0E")); });
+    // The toggler keeps a dozen waiting at most: the queue grows, within
+    // what one caller may have waiting.
+    QObject::connect(&toggler, &QTimer::timeout, [&, on = false]() mutable {
+        if (asked - answered < 12)
+            ask((on = !on) ? QStringLiteral("C0D") : QStringLiteral("C0E"));
+    });
     QObject::connect(&reader, &QTimer::timeout, [&] { reads += rig.state().power == Power::On; });
     now_and_then.start(700);
     toggler.start(90);  // faster than the projector answers: the queue grows

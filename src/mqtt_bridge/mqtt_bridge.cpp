@@ -19,6 +19,8 @@ QString outcomeText(Outcome outcome) {
         return QStringLiteral("not sent: the projector cannot do it now");
     case Outcome::LineLost:
         return QStringLiteral("not done: the line to the projector is lost");
+    case Outcome::Busy:
+        return QStringLiteral("refused: as many commands from MQTT wait for the line as may");
     }
     return {};
 }
