@@ -45,10 +45,14 @@ public:
         return waitUntil([&] { return subscribed_ > before; }, 10000);
     }
     bool publish(const QString &topic, const QString &payload, bool retained = false) {
-        const int before = published_;
-        send({{"pub", topic}, {"payload", payload}, {"retain", retained}});
-        return waitUntil([&] { return published_ > before; }, 10000);
+        return published({{"pub", topic}, {"payload", payload}, {"retain", retained}});
     }
+    // `count` messages at once, as fast as the client sends them.
+    bool publishBurst(const QString &topic, const QString &payload, int count) {
+        return published({{"pub", topic}, {"payload", payload}, {"count", count}});
+    }
+    // One message of `size` bytes.
+    bool publishLarge(const QString &topic, int size) { return published({{"pub", topic}, {"size", size}}); }
 
     const QList<Message> &messages() const { return messages_; }
     // The payloads received on `topic`, in order.
@@ -78,6 +82,11 @@ public:
     }
 
 private:
+    bool published(const QJsonObject &command) {
+        const int before = published_;
+        send(command);
+        return waitUntil([&] { return published_ > before; }, 30000);
+    }
     void send(const QJsonObject &command) {
         process_.write(QJsonDocument(command).toJson(QJsonDocument::Compact) + '\n');
     }
