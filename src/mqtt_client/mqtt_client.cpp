@@ -228,19 +228,31 @@ void MqttClient::connectNow() {
         connectTo(options_.host);
         return;
     }
+    // A name with several addresses (IPv6 and IPv4, say): each retry takes
+    // the next, and a new lookup follows the last.
+    if (!addresses_.isEmpty()) {
+        connectTo(addresses_.takeFirst());
+        return;
+    }
     lookupId_ = QHostInfo::lookupHost(options_.host, this, [this](const QHostInfo &info) {
         lookupId_ = -1;
         if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
             lost(QStringLiteral("cannot look up the MQTT broker's name %1: %2").arg(options_.host, info.errorString()));
             return;
         }
-        // With TLS the library checks the broker's certificate against the
-        // host it was given (and sends it as the TLS server name), and has
-        // no way to be given the name apart from the address: it keeps the
-        // name, and looks it up again itself. The lookup above still keeps
-        // a name that does not resolve from blocking here, and a resolver
-        // that has just answered usually answers again at once.
-        connectTo(options_.tls ? options_.host : info.addresses().constFirst().toString());
+        if (options_.tls) {
+            // With TLS the library checks the broker's certificate against the
+            // host it was given (and sends it as the TLS server name), and has
+            // no way to be given the name apart from the address: it keeps the
+            // name, and looks it up again itself. The lookup above still keeps
+            // a name that does not resolve from blocking here, and a resolver
+            // that has just answered usually answers again at once.
+            connectTo(options_.host);
+            return;
+        }
+        for (const QHostAddress &address : info.addresses())
+            addresses_ << address.toString();
+        connectTo(addresses_.takeFirst());
     });
 }
 
@@ -371,6 +383,7 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc) {
         return;
     }
     const bool again = client->wasConnected_ || client->refused_;
+    client->addresses_.clear();  // a later connect looks the name up afresh
     client->connected_ = true;
     client->wasConnected_ = true;
     client->refused_ = false;

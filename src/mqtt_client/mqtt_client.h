@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -92,7 +93,8 @@ private:
     QTimer *misc_ = nullptr;
     QTimer *retry_ = nullptr;
     int retryMs_ = 0;
-    int lookupId_ = -1;  // the broker's name being looked up
+    int lookupId_ = -1;      // the broker's name being looked up
+    QStringList addresses_;  // what it was found at, tried one after the other
     bool connected_ = false;
     bool wasConnected_ = false;
     bool refused_ = false;
