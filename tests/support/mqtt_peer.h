@@ -44,15 +44,12 @@ public:
         send({{"sub", filter}});
         return waitUntil([&] { return subscribed_ > before; }, 10000);
     }
-    bool publish(const QString &topic, const QString &payload, bool retained = false) {
-        return published({{"pub", topic}, {"payload", payload}, {"retain", retained}});
+    // With `count`, that many at once (QoS 0); with `size`, a payload of that many bytes instead.
+    bool publish(const QString &topic, const QString &payload, bool retained = false, int count = 1, int size = 0) {
+        const int before = published_;
+        send({{"pub", topic}, {"payload", payload}, {"retain", retained}, {"count", count}, {"size", size}});
+        return waitUntil([&] { return published_ > before; }, 30000);
     }
-    // `count` messages at once, as fast as the client sends them.
-    bool publishBurst(const QString &topic, const QString &payload, int count) {
-        return published({{"pub", topic}, {"payload", payload}, {"count", count}});
-    }
-    // One message of `size` bytes.
-    bool publishLarge(const QString &topic, int size) { return published({{"pub", topic}, {"size", size}}); }
 
     const QList<Message> &messages() const { return messages_; }
     // The payloads received on `topic`, in order.
@@ -82,11 +79,6 @@ public:
     }
 
 private:
-    bool published(const QJsonObject &command) {
-        const int before = published_;
-        send(command);
-        return waitUntil([&] { return published_ > before; }, 30000);
-    }
     void send(const QJsonObject &command) {
         process_.write(QJsonDocument(command).toJson(QJsonDocument::Compact) + '\n');
     }
