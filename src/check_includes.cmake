@@ -20,7 +20,7 @@ set(rules
   "mqtt         | logic mqtt                       | Core"
   "projector    | logic serial projector          | Core"
   "pjlink_server| logic pjlink projector pjlink_server | Core Network"
-  "mqtt_client  | logic mqtt mqtt_client           | Core"
+  "mqtt_client  | logic mqtt mqtt_client           | Core Network"
   "mqtt_bridge  | logic mqtt mqtt_client projector mqtt_bridge | Core"
   "bridge       | logic serial projector pjlink pjlink_server mqtt mqtt_client mqtt_bridge process bridge | Core Network"
 )

@@ -117,6 +117,7 @@ private slots:
     void readingsBecomeTheState();
     void readingsCommandsAndRefusalsOnTheSimulator();
     void callersAtOnceNeverShareAReplyWindow();
+    void ownersTakeTurnsWithinBounds();
     void aProjectorThatStopsAnsweringIsLostAndFoundAgain();
     void threeKindsOfControllerThroughPjlink();
     void aLostLineFailsItsCommandsAndComesBack();
@@ -284,8 +285,12 @@ void TestBridge::callersAtOnceNeverShareAReplyWindow() {
     };
     QTimer now_and_then, toggler, reader;
     QObject::connect(&now_and_then, &QTimer::timeout, [&] { ask(QStringLiteral("C1E")); });
-    QObject::connect(&toggler, &QTimer::timeout,
-                     [&, on = false]() mutable { ask((on = !on) ? QStringLiteral("C0D") : QStringLiteral("C0E")); });
+    // The toggler keeps a dozen waiting at most: the queue grows, within
+    // what one caller may have waiting.
+    QObject::connect(&toggler, &QTimer::timeout, [&, on = false]() mutable {
+        if (asked - answered < 12)
+            ask((on = !on) ? QStringLiteral("C0D") : QStringLiteral("C0E"));
+    });
     QObject::connect(&reader, &QTimer::timeout, [&] { reads += rig.state().power == Power::On; });
     now_and_then.start(700);
     toggler.start(90);  // faster than the projector answers: the queue grows
@@ -304,6 +309,41 @@ void TestBridge::callersAtOnceNeverShareAReplyWindow() {
     QVERIFY2(statusQueries <= span / kStatusPollMs + 1,
              qPrintable(QStringLiteral("%1 status queries in %2 ms").arg(statusQueries).arg(span)));
     QVERIFY(statusQueries >= 2);  // the poller is not starved by the callers
+}
+
+// One caller floods the queue: it may have 16 waiting, the rest is refused
+// at once; another caller's command goes to the line after one of the
+// flood's at most; what the flooder leaves when it goes never reaches the
+// line and is not called back.
+void TestBridge::ownersTakeTurnsWithinBounds() {
+    Rig rig({QStringLiteral("--countdown"), QStringLiteral("100"), QStringLiteral("--delay"), QStringLiteral("50")});
+    rig.projector->start();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.state().power, Power::Standby, 10000);
+    QCOMPARE(rig.perform(QStringLiteral("C00")), Outcome::Done);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.state().power, Power::On, 10000);
+    const int flooder = 0, other = 0;
+    QList<Outcome> flood;
+    for (int i = 0; i < 20; ++i)
+        rig.projector->perform(
+            QStringLiteral("C09"), [&](Outcome o) { flood.append(o); }, &flooder);
+    QCOMPARE(rig.projector->waitingCount(), 16);
+    QVERIFY(flood.size() >= 3 && flood.count(Outcome::Busy) == flood.size());
+    const qsizetype busy = flood.size();
+    std::optional<Outcome> outcome;
+    rig.projector->perform(
+        QStringLiteral("C0A"), [&](Outcome o) { outcome = o; }, &other);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome, std::optional<Outcome>(Outcome::Done), 10000);
+    QByteArrayList steps;
+    for (const WireTap::Command &command : rig.tap.commands())
+        if (command.text.startsWith("C0"))
+            steps << command.text;
+    QVERIFY2(steps.indexOf("C0A") <= 3, steps.join(' ').constData());  // C00 first
+
+    rig.projector->dropPending(&flooder);
+    const int sent = rig.tap.count("C09"), statusQueries = rig.tap.count("CR0");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.tap.count("CR0") > statusQueries + 1, 10000);
+    QCOMPARE(rig.tap.count("C09"), sent);
+    QCOMPARE(flood.size(), busy + sent);  // called back: refused, or sent
 }
 
 // A projector that stops answering (cable out at the projector's end): the

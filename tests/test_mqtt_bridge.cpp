@@ -1,16 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // mv70-bridge on MQTT, end to end: the bridge as a process between the
-// simulator and Debian's broker, watched by paho as Home Assistant would.
+// simulator and Debian's broker, watched by paho as Home Assistant would;
+// and with many clients at once, on MQTT and PJLink.
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include "mosquitto_process.h"
 #include "mqtt_peer.h"
+#include "pjlink/protocol.h"
 #include "sim_process.h"
 
 namespace {
@@ -18,9 +23,11 @@ namespace {
 const QString kUser = QStringLiteral("bridge");
 const QString kPassword = QStringLiteral("s3cret");
 const QString kBase = QStringLiteral("mv70/hall/");
+constexpr int kWaitMs = 20000;
 const QString kDiscovery = QStringLiteral("homeassistant/device/mv70_hall/config");
 
-// mv70-bridge for one projector, its messages kept.
+// mv70-bridge for one projector, its messages kept. "$PASSWORD_FILE" in
+// `more` stands for the file that holds `password`.
 class BridgeProcess {
 public:
     BridgeProcess(const QString &device, const MosquittoProcess &broker, const QString &password,
@@ -35,7 +42,7 @@ public:
         process_.start(QStringLiteral(MV70_BRIDGE_PROGRAM),
                        QStringList{"--port", device, "--name", "hall", "--status-poll", "500", "--mqtt", broker.url(),
                                    "--mqtt-user", kUser, "--mqtt-password-file", file.fileName()}
-                           + more);
+                           + QStringList(more).replaceInStrings(QStringLiteral("$PASSWORD_FILE"), file.fileName()));
         process_.waitForStarted(5000);
     }
     ~BridgeProcess() {
@@ -52,6 +59,7 @@ public:
     bool waitLog(const QString &text, int timeoutMs = 20000) {
         return MqttPeer::waitUntil([&] { return log().contains(text); }, timeoutMs);
     }
+    qint64 pid() const { return process_.processId(); }
     // Ends the bridge as a crash would: no goodbye to the broker.
     void kill9() {
         process_.kill();
@@ -72,6 +80,41 @@ QStringList changes(const MqttPeer &peer, const QString &topic) {
             seen << payload;
     return seen;
 }
+
+// A PJLink connection from a loopback address of our choosing; every line
+// the bridge sends is kept, and handed to `onLine` as it comes.
+struct Connection {
+    Connection(const QString &from, quint16 port) {
+        socket.bind(QHostAddress(from), 0);
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
+            buffer += socket.readAll();
+            for (qsizetype end; (end = buffer.indexOf('\r')) >= 0; buffer.remove(0, end + 1)) {
+                lines.append(buffer.first(end));
+                if (onLine)
+                    onLine(lines.constLast());
+            }
+        });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool closed() const { return socket.state() == QTcpSocket::UnconnectedState; }
+    // Line `index` once it has come; empty when it does not.
+    QByteArray line(qsizetype index) {
+        (void)QTest::qWaitFor([&] { return lines.size() > index || closed(); }, kWaitMs);
+        return lines.value(index);
+    }
+    QByteArray digest(const QString &password = kPassword) {
+        return mv70::pjlink::expectedDigest(line(0).mid(9), password.toUtf8());
+    }
+    QByteArray ask(const QByteArray &request) {
+        socket.write(request + '\r');
+        return line(lines.size());
+    }
+    QTcpSocket socket;
+    QByteArray buffer;
+    QByteArrayList lines;
+    std::function<void(const QByteArray &)> onLine;
+    bool ended = false;
+};
 
 }  // namespace
 
@@ -182,6 +225,130 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pjlink.bytesAvailable() >= 9, 10000);
         QCOMPARE(pjlink.readAll(), "%1POWR=0\r");
         QCOMPARE(bridge.log().count(u"not authorised"), 1);
+    }
+
+    // Many clients at once. The room's controller is served within 2 s
+    // through 2,000 MQTT presses and 500 controllers that hang up; silent
+    // connections from one address take 16 places and are closed at the
+    // login deadline; guessers from one address and eight more of its
+    // network get about a guess a second, while the room's controller,
+    // after three wrong tries, is in within 5 s; searches are answered a
+    // few times a second; a 20 MB message never reaches the bridge.
+    void oneClientTakesNeitherTheLineNorTheDoor() {
+        std::vector<std::unique_ptr<Connection>> silent, gone;
+        QObject context;  // goes before the connections its handlers make
+        SimProcess sim({"--countdown", "100"});
+        MosquittoProcess broker(kUser, kPassword);
+        MqttPeer ha(broker.port(), kUser, kPassword);
+        QVERIFY(ha.waitConnected() && ha.subscribe(kBase + "#"));
+        const quint16 port = MosquittoProcess::freePort();
+        BridgeProcess bridge(
+            sim.path(), broker, kPassword,
+            {"--pjlink", QStringLiteral("127.0.0.1:%1").arg(port), "--pjlink-password-file", "$PASSWORD_FILE"});
+        QVERIFY2(ha.waitFor(kBase + "power_state", QStringLiteral("off")), qPrintable(bridge.log()));
+        QCOMPARE(ha.payloads(kBase + "line"), QStringList{"online"});  // never "offline" first
+        Connection room(QStringLiteral("127.0.0.2"), port);
+        QCOMPARE(room.ask(room.digest() + "%1POWR 1"), "%1POWR=OK");
+        QVERIFY(ha.waitFor(kBase + "power_state", QStringLiteral("on")));
+
+        for (int i = 0; i < 24; ++i)
+            silent.push_back(std::make_unique<Connection>(QStringLiteral("127.0.0.3"), port));
+        QElapsedTimer silentSince;
+        silentSince.start();
+        const auto greeted = [](const auto &c) { return !c->lines.isEmpty(); };
+        const auto settled = [&](auto &c) { return greeted(c) || c->closed(); };
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(silent.begin(), silent.end(), settled), kWaitMs);
+        QCOMPARE(int(std::count_if(silent.begin(), silent.end(), greeted)), 16);
+        silent[0]->socket.write("PJLINK 2 x\r");  // talks, but never logs in
+
+        int hangUps = 0;
+        std::function<void()> hangUp = [&] {
+            Connection *c = gone.emplace_back(std::make_unique<Connection>(QStringLiteral("127.0.0.1"), port)).get();
+            c->onLine = [&, c](const QByteArray &line) {
+                if (line.startsWith("PJLINK 1 "))
+                    c->socket.write(c->digest() + "%1POWR ?\r%2SVOL 1\r");
+                else if (!std::exchange(c->ended, true)) {
+                    c->socket.abort();
+                    if (++hangUps < 500)
+                        QTimer::singleShot(0, &context, hangUp);
+                }
+            };
+            QObject::connect(&c->socket, &QTcpSocket::disconnected, &context, [c] { c->onLine("gone"); });
+        };
+        for (int i = 0; i < 4; ++i)
+            hangUp();
+        QVERIFY(ha.publish(kBase + "volume_up/set", QStringLiteral("PRESS"), false, 2000));
+        QElapsedTimer served;
+        served.start();
+        QCOMPARE(room.ask("%1AVMT 11"), "%1AVMT=OK");
+        const qint64 servedMs = served.elapsed();
+        QVERIFY(QTest::qWaitFor([&] { return hangUps >= 500; }, kWaitMs));
+        QVERIFY(bridge.waitLog(QStringLiteral("wait for the line already")));
+
+        QElapsedTimer attack;
+        attack.start();
+        int refusals = 0;
+        std::function<void(QString)> guess = [&](const QString &from) {
+            Connection *c = gone.emplace_back(std::make_unique<Connection>(from, port)).get();
+            c->onLine = [&, c](const QByteArray &line) {
+                if (line.startsWith("PJLINK 1 "))
+                    c->socket.write(QByteArray(32, 'f') + "%1POWR ?\r");
+                refusals += line == "PJLINK ERRA";
+            };
+            QObject::connect(&c->socket, &QTcpSocket::disconnected, &context,
+                             [&, from] { QTimer::singleShot(0, &context, [&, from] { guess(from); }); });
+        };
+        for (int i = 0; i < 20; ++i)  // twelve from 127.0.0.4, one from each of .5 to .12
+            guess(QStringLiteral("127.0.0.%1").arg(std::max(4, i - 7)));
+        QUdpSocket searcher;
+        QVERIFY(searcher.bind(QHostAddress::LocalHost, 0));
+        int answers = 0;
+        QObject::connect(&searcher, &QUdpSocket::readyRead, [&] {
+            while (searcher.hasPendingDatagrams())
+                answers += searcher.receiveDatagram().data().startsWith("%2ACKN=");
+        });
+        QTimer searches;
+        QObject::connect(&searches, &QTimer::timeout,
+                         [&] { searcher.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, port); });
+        searches.start(2);
+        const auto login = [&](const QString &from, const QString &password) {
+            QElapsedTimer clock;
+            clock.start();
+            Connection c(from, port);
+            const QByteArray answer = c.ask(c.digest(password) + "%1POWR ?");
+            return std::pair{clock.elapsed(), answer};
+        };
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(login(QStringLiteral("127.0.0.2"), QStringLiteral("s3cret?")).second, "PJLINK ERRA");
+        const auto [knownMs, knownAnswer] = login(QStringLiteral("127.0.0.2"), kPassword);
+        QCOMPARE(knownAnswer, "%1POWR=1");
+        searches.stop();
+        const double searchSeconds = double(attack.elapsed()) / 1000;
+        qInfo("served in %lld ms; in after %lld ms (3 wrong before); %d search answers in %.1f s", servedMs, knownMs,
+              answers, searchSeconds);
+        QVERIFY(servedMs <= 2000 && knownMs <= 5000);
+        QVERIFY(answers >= 1 && answers <= 4 * (searchSeconds + 1));
+
+        const auto peakKb = [&] {
+            QFile status(QStringLiteral("/proc/%1/status").arg(bridge.pid()));
+            const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+            return text.mid(text.indexOf("VmHWM:") + 6).trimmed().split(' ').value(0).toLongLong();
+        };
+        const qint64 before = peakKb();
+        QVERIFY(ha.publish(kBase + "power/set", {}, false, 1, 20'000'000));
+        const int down = sim.received("C0A");
+        QVERIFY(ha.publish(kBase + "volume_down/set", QStringLiteral("PRESS")));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.received("C0A") > down, kWaitMs);  // in order: the large one is behind
+        qInfo("peak memory %lld kB before a 20 MB message, %lld kB after", before, peakKb());
+        QVERIFY(before > 0 && peakKb() - before < 8000);
+
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(silent.begin(), silent.end(), [](auto &c) { return c->closed(); }),
+                                 kWaitMs);
+        QVERIFY2(silentSince.elapsed() < 15000, qPrintable(QString::number(silentSince.elapsed())));
+        QVERIFY(QTest::qWaitFor([&] { return refusals >= 12; }, 60000));
+        const double seconds = double(attack.elapsed()) / 1000;
+        qInfo("%d wrong guesses answered in %.1f s", refusals, seconds);
+        QVERIFY(refusals <= seconds + 3);
     }
 };
 

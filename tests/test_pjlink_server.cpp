@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "pjlink/protocol.h"
+#include "pjlink_server/login_gate.h"
 #include "pjlink_server/pjlink_server.h"
 #include "projector/projector.h"
 #include "sim_process.h"
@@ -244,6 +245,18 @@ private slots:
         bridge.server->setIdleMs(200);
         Controller idle(bridge.server->port());
         QVERIFY(idle.closedByBridge());
+    }
+
+    // The network an address counts in, for the pauses after wrong guesses.
+    void networkOfAnAddress() {
+        const std::pair<const char *, const char *> rows[] = {
+            {"192.0.2.77", "192.0.2.0/24"},
+            {"::ffff:192.0.2.77", "192.0.2.0/24"},
+            {"2001:db8:1:2:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64"},
+            {"fe80::1234%lo", "fe80::/64"},
+        };
+        for (const auto &[address, network] : rows)
+            QCOMPARE(bridge::networkOf(QHostAddress(QString::fromLatin1(address))), QString::fromLatin1(network));
     }
 
     // The npm `pjlink` client (Class 1, MD5), nobody's here: its own script

@@ -47,6 +47,7 @@ enum class Outcome {
     Done,         // sent; the projector answered (or the reply window ended quietly, as for most commands)
     Unavailable,  // not sent: the projector cannot do it now (warming up, cooling down, in standby)
     LineLost,     // not sent, or sent without an answer: the line to the projector is lost
+    Busy,         // not queued: the caller has as many commands waiting as it may (or the queue is full)
 };
 
 }  // namespace mv70

@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QPointer>
 
+#include <utility>
+
 #include "mqtt/discovery.h"
 #include "mqtt_client/mqtt_client.h"
 
@@ -19,6 +21,8 @@ QString outcomeText(Outcome outcome) {
         return QStringLiteral("not sent: the projector cannot do it now");
     case Outcome::LineLost:
         return QStringLiteral("not done: the line to the projector is lost");
+    case Outcome::Busy:
+        return QStringLiteral("not queued: as many commands from MQTT as may wait for the line already");
     }
     return {};
 }
@@ -28,9 +32,28 @@ QString outcomeText(Outcome outcome) {
 MqttBridge::MqttBridge(Projector &projector, const MqttConfig &config, QObject *parent)
     : QObject(parent), projector_(projector), config_(config), topics_(config.prefix, projector.config().name) {
     connect(this, &MqttBridge::logLine, this, [](const QString &line) { qInfo().noquote() << line; });
+    discoveryTimer_.setSingleShot(true);
+    connect(&discoveryTimer_, &QTimer::timeout, this, &MqttBridge::homeAssistantBack);
+    refusalTimer_.setSingleShot(true);
+    connect(&refusalTimer_, &QTimer::timeout, this, [this] {
+        refusalLines_ = 0;
+        if (refusedQuietly_ == 0)
+            return;
+        emit logLine(QStringLiteral("mqtt %1: %2 more commands refused in %3 s")
+                         .arg(topics_.name())
+                         .arg(std::exchange(refusedQuietly_, 0))
+                         .arg(kRefusalGapMs / 1000));
+        refusalTimer_.start(kRefusalGapMs);
+    });
+    lineVerdictTimer_.setSingleShot(true);
+    connect(&lineVerdictTimer_, &QTimer::timeout, this, [this] {
+        lineKnown_ = true;
+        publishState(projector_.state());
+    });
 }
 
 MqttBridge::~MqttBridge() {
+    projector_.dropPending(this);
     if (client_ && client_->isConnected())
         client_->publish(topics_.bridgeAvailability(), mqtt::kOffline, true);
     delete client_;  // sends what is queued and leaves cleanly
@@ -56,7 +79,9 @@ void MqttBridge::start() {
     options.willTopic = topics_.bridgeAvailability();
     options.willPayload = mqtt::kOffline;
     options.logName = QStringLiteral("mqtt %1").arg(topics_.name());
+    options.maxIncomingPacket = kMaxIncomingPacket;
     client_ = new MqttClient(options);
+    lineVerdictTimer_.start(kLineVerdictMs);
 
     connect(client_, &MqttClient::logLine, this, &MqttBridge::logLine);
     connect(client_, &MqttClient::connected, this, [this] {
@@ -74,6 +99,8 @@ void MqttBridge::start() {
 
 void MqttBridge::publishAll() {
     // The bridge is there before anything it says about the projector.
+    discoveredAt_.start();
+    discoveryTimer_.stop();
     published_.clear();
     publishRetained(topics_.bridgeAvailability(), mqtt::kOnline);
     const mqtt::DeviceInfo device{projector_.config().name, QStringLiteral(MV70_VERSION)};
@@ -86,8 +113,12 @@ void MqttBridge::publishState(const ProjectorState &state) {
     if (!client_ || !client_->isConnected())
         return;
     // The line's availability first: a reading that arrives with the line
-    // back finds its entity available already.
-    publishRetained(topics_.lineAvailability(), mqtt::lineAvailability(state));
+    // back finds its entity available already. Not before the projector
+    // has had time to answer: "offline" for a moment at every start would
+    // make every entity unavailable for that moment.
+    lineKnown_ = lineKnown_ || state.lineUp;
+    if (lineKnown_)
+        publishRetained(topics_.lineAvailability(), mqtt::lineAvailability(state));
     for (const mqtt::StatePayload &reading : mqtt::statePayloads(state))
         publishRetained(topics_.state(reading.key), reading.payload);
 }
@@ -102,11 +133,8 @@ void MqttBridge::publishRetained(const QString &topic, const QByteArray &payload
 
 void MqttBridge::onMessage(const QString &topic, const QByteArray &payload, bool retained) {
     if (topic == config_.discoveryPrefix + QStringLiteral("/status")) {
-        if (!retained && payload == "online") {
-            emit logLine(QStringLiteral("mqtt %1: Home Assistant is back; discovery and state published again")
-                             .arg(topics_.name()));
-            publishAll();
-        }
+        if (!retained && payload == "online")
+            homeAssistantBack();
         return;
     }
     const QString key = topics_.commandKey(topic);
@@ -124,16 +152,55 @@ void MqttBridge::onMessage(const QString &topic, const QByteArray &payload, bool
     // now: nothing is queued and the state stays as it is.
     const mqtt::CommandRequest request = mqtt::commandFor(key, payload, projector_.state());
     if (const auto *refusal = std::get_if<mqtt::Refusal>(&request)) {
-        emit logLine(QStringLiteral("mqtt %1: refused: %2").arg(topics_.name(), refusal->reason));
+        refused(QStringLiteral("mqtt %1: refused: %2").arg(topics_.name(), refusal->reason));
         return;
     }
     const QString code = std::get<QString>(request);
-    const QString name = topics_.name();
+    if (waiting_.value(key) >= kMaxWaitingPerKey) {
+        refused(QStringLiteral("mqtt %1: %2/set (%3): refused: %4 of them wait for the line already")
+                    .arg(topics_.name(), key, code)
+                    .arg(kMaxWaitingPerKey));
+        return;
+    }
+    ++waiting_[key];
     QPointer<MqttBridge> self(this);
-    projector_.perform(code, [self, name, key, code](Outcome outcome) {
-        if (self && outcome != Outcome::Done)
-            emit self->logLine(QStringLiteral("mqtt %1: %2/set (%3): %4").arg(name, key, code, outcomeText(outcome)));
-    });
+    projector_.perform(
+        code,
+        [self, key, code](Outcome outcome) {
+            if (!self)
+                return;
+            if (--self->waiting_[key] <= 0)
+                self->waiting_.remove(key);
+            if (outcome != Outcome::Done)
+                self->refused(QStringLiteral("mqtt %1: %2/set (%3): %4")
+                                  .arg(self->topics_.name(), key, code, outcomeText(outcome)));
+        },
+        this);
+}
+
+void MqttBridge::homeAssistantBack() {
+    if (!client_ || !client_->isConnected())
+        return;  // a connection publishes everything anyway
+    if (discoveredAt_.isValid() && discoveredAt_.elapsed() < kDiscoveryGapMs) {
+        if (!discoveryTimer_.isActive())
+            discoveryTimer_.start(int(kDiscoveryGapMs - discoveredAt_.elapsed()));
+        return;
+    }
+    emit logLine(
+        QStringLiteral("mqtt %1: Home Assistant is back; discovery and state published again").arg(topics_.name()));
+    publishAll();
+}
+
+// A flood of bad or excess commands must not flood the log as well.
+void MqttBridge::refused(const QString &line) {
+    if (refusalLines_ >= kRefusalLinesPerGap) {
+        ++refusedQuietly_;
+        return;
+    }
+    ++refusalLines_;
+    emit logLine(line);
+    if (!refusalTimer_.isActive())
+        refusalTimer_.start(kRefusalGapMs);
 }
 
 }  // namespace mv70::bridge

@@ -2,13 +2,16 @@
 #include "mqtt_client/mqtt_client.h"
 
 #include <QDateTime>
-
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QSocketNotifier>
 #include <QTimer>
+
 #include <cerrno>
 #include <cstring>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include "mqtt/topics.h"
 
@@ -24,13 +27,58 @@ void initLibrary() {
     (void)done;
 }
 
+// A libmosquitto return code, or an MQTT 5 reason code (128 and up) where
+// the library passes the broker's on, in words. The library has no words of
+// its own for some of its codes ("Unknown error." for a keepalive that ran
+// out, say).
 QString errorText(int rc) {
-    if (rc == MOSQ_ERR_ERRNO)
+    switch (rc) {
+    case MOSQ_ERR_ERRNO:
         return QString::fromLocal8Bit(strerror(errno));
-    if (rc == MOSQ_ERR_TLS)
+    case MOSQ_ERR_TLS:
         return QStringLiteral("the TLS handshake failed: is the broker's certificate signed by the authority given "
                               "with --mqtt-ca, and made out to the host named?");
-    return QString::fromUtf8(mosquitto_strerror(rc));
+    case MOSQ_ERR_KEEPALIVE:
+        return QStringLiteral("the broker did not answer within the keepalive time");
+    case MOSQ_ERR_LOOKUP:
+        return QStringLiteral("the broker's name could not be looked up");
+    case MOSQ_ERR_MALFORMED_PACKET:
+        return QStringLiteral("the broker sent a malformed packet");
+    case MOSQ_ERR_OVERSIZE_PACKET:
+        return QStringLiteral("a packet larger than the broker takes");
+    case MOSQ_ERR_TIMEOUT:
+        return QStringLiteral("timed out");
+    case MOSQ_ERR_ADMINISTRATIVE_ACTION:
+        return QStringLiteral("the broker's administrator ended the connection");
+    default:
+        break;
+    }
+    if (rc >= 128)
+        return QString::fromUtf8(mosquitto_reason_string(rc));
+    const QString text = QString::fromUtf8(mosquitto_strerror(rc));
+    return text == u"Unknown error." ? QStringLiteral("libmosquitto error %1").arg(rc) : text;
+}
+
+// CONNACK's answer in MQTT 3.1.1's words, which say more to an operator
+// than MQTT 5's reason codes ("not authorised" for a wrong password).
+int connackOf(int reason) {
+    if (reason >= CONNACK_REFUSED_PROTOCOL_VERSION && reason <= CONNACK_REFUSED_NOT_AUTHORIZED)
+        return reason;  // a broker that answered in MQTT 3.1.1
+    switch (reason) {
+    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
+        return CONNACK_REFUSED_PROTOCOL_VERSION;
+    case MQTT_RC_CLIENTID_NOT_VALID:
+        return CONNACK_REFUSED_IDENTIFIER_REJECTED;
+    case MQTT_RC_SERVER_UNAVAILABLE:
+    case MQTT_RC_SERVER_BUSY:
+        return CONNACK_REFUSED_SERVER_UNAVAILABLE;
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
+        return CONNACK_REFUSED_BAD_USERNAME_PASSWORD;
+    case MQTT_RC_NOT_AUTHORIZED:
+        return CONNACK_REFUSED_NOT_AUTHORIZED;
+    default:
+        return -1;
+    }
 }
 
 }  // namespace
@@ -71,6 +119,8 @@ MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opti
 }
 
 MqttClient::~MqttClient() {
+    if (lookupId_ >= 0)
+        QHostInfo::abortHostLookup(lookupId_);
     if (mosq_) {
         unwatchSocket();
         if (connected_) {
@@ -90,7 +140,26 @@ void MqttClient::start() {
         say(QStringLiteral("cannot make an MQTT client: %1").arg(QString::fromLocal8Bit(strerror(errno))));
         return;
     }
-    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    if (options_.maxIncomingPacket > 0) {
+        // The CONNECT properties reach the library only through
+        // mosquitto_connect_bind_v5, whose connect blocks; libmosquitto
+        // 2.0.11 keeps them on the client before it looks at its arguments,
+        // and every later connect and reconnect sends them. So they are
+        // handed over with an impossible port, which connects nowhere, and
+        // the connects below stay asynchronous. Debian's broker drops for
+        // this client what is larger ("Dropping too large outgoing
+        // PUBLISH"); the tests check it.
+        mosquitto_property *properties = nullptr;
+        mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, options_.maxIncomingPacket);
+        const int rc =
+            mosquitto_connect_bind_v5(mosq_, "127.0.0.1", -1, options_.keepaliveSeconds, nullptr, properties);
+        mosquitto_property_free_all(&properties);
+        if (rc != MOSQ_ERR_INVAL)
+            say(QStringLiteral("cannot ask the broker for packets of %1 bytes at most: %2")
+                    .arg(options_.maxIncomingPacket)
+                    .arg(errorText(rc)));
+    }
     mosquitto_connect_callback_set(mosq_, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttClient::onDisconnect);
     mosquitto_message_callback_set(mosq_, &MqttClient::onMessage);
@@ -150,8 +219,46 @@ bool MqttClient::subscribe(const QString &filter, int qos) {
 
 void MqttClient::connectNow() {
     unwatchSocket();
-    const QByteArray host = options_.host.toUtf8();
-    const int rc = mosquitto_connect_async(mosq_, host.constData(), options_.port, options_.keepaliveSeconds);
+    if (lookupId_ >= 0 || !mosq_)
+        return;
+    // libmosquitto looks a name up with a blocking getaddrinfo, which would
+    // hold every projector's reply window for as long as the resolver takes:
+    // the name is looked up here first, off the event loop.
+    if (!QHostAddress(options_.host).isNull()) {
+        connectTo(options_.host);
+        return;
+    }
+    // A name with several addresses (IPv6 and IPv4, say): each retry takes
+    // the next, and a new lookup follows the last.
+    if (!addresses_.isEmpty()) {
+        connectTo(addresses_.takeFirst());
+        return;
+    }
+    lookupId_ = QHostInfo::lookupHost(options_.host, this, [this](const QHostInfo &info) {
+        lookupId_ = -1;
+        if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+            lost(QStringLiteral("cannot look up the MQTT broker's name %1: %2").arg(options_.host, info.errorString()));
+            return;
+        }
+        if (options_.tls) {
+            // With TLS the library checks the broker's certificate against the
+            // host it was given (and sends it as the TLS server name), and has
+            // no way to be given the name apart from the address: it keeps the
+            // name, and looks it up again itself. The lookup above still keeps
+            // a name that does not resolve from blocking here, and a resolver
+            // that has just answered usually answers again at once.
+            connectTo(options_.host);
+            return;
+        }
+        for (const QHostAddress &address : info.addresses())
+            addresses_ << address.toString();
+        connectTo(addresses_.takeFirst());
+    });
+}
+
+void MqttClient::connectTo(const QString &host) {
+    const QByteArray address = host.toUtf8();
+    const int rc = mosquitto_connect_async(mosq_, address.constData(), options_.port, options_.keepaliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_CONN_PENDING) {
         lost(QStringLiteral("cannot reach the MQTT broker at %1:%2: %3")
                  .arg(options_.host)
@@ -242,8 +349,23 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc) {
     if (rc != 0) {
         // CONNACK refused: the broker says why; a retry follows, at the
         // longest pause, since it will not change by itself.
-        QString reason = QString::fromUtf8(mosquitto_connack_string(rc));
-        if (rc == 4 || rc == 5)
+        const int connack = connackOf(rc);
+        if (connack == CONNACK_REFUSED_PROTOCOL_VERSION && !client->v311_) {
+            // An old broker: MQTT 3.1.1 then, without the packet limit.
+            client->say(QStringLiteral("the MQTT broker at %1:%2 does not speak MQTT 5; using MQTT 3.1.1, whose "
+                                       "clients cannot ask for a largest packet: set max_packet_size on the broker")
+                            .arg(client->options_.host)
+                            .arg(client->options_.port));
+            client->v311_ = true;
+            mosquitto_int_option(client->mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+            QTimer::singleShot(0, client, [client] {
+                if (client->socket_ >= 0)
+                    client->connectNow();
+            });
+            return;
+        }
+        QString reason = connack >= 0 ? QString::fromUtf8(mosquitto_connack_string(connack)) : errorText(rc);
+        if (connack == CONNACK_REFUSED_BAD_USERNAME_PASSWORD || connack == CONNACK_REFUSED_NOT_AUTHORIZED)
             reason += QStringLiteral(" (check the MQTT user and password file)");
         if (!client->refused_)
             client->say(QStringLiteral("the MQTT broker at %1:%2 refused the connection: %3; trying again every "
@@ -261,6 +383,7 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc) {
         return;
     }
     const bool again = client->wasConnected_ || client->refused_;
+    client->addresses_.clear();  // a later connect looks the name up afresh
     client->connected_ = true;
     client->wasConnected_ = true;
     client->refused_ = false;

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// An MQTT connection on libmosquitto, driven by the Qt event loop: its
+// An MQTT 5 connection on libmosquitto, driven by the Qt event loop: its
 // socket under socket notifiers (read always, write only while the library
 // has something to send), its housekeeping (keepalive, retries) on a one-
-// second timer. No thread of its own. A lost or refused connection is tried
-// again after a growing pause; every change is said in the log.
+// second timer, the broker's name looked up without blocking (QHostInfo).
+// No thread of its own. A lost or refused connection is tried again after a
+// growing pause; every change is said in the log.
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -36,6 +38,10 @@ public:
         int keepaliveSeconds = 30;
         int firstRetryMs = 1000;  // the pause before the first retry; doubled up to maxRetryMs
         int maxRetryMs = 30000;
+        // The largest packet the broker may send us (MQTT 5's Maximum Packet
+        // Size): a broker that honours it drops larger messages for this
+        // client instead of sending them. 0: no limit asked.
+        quint32 maxIncomingPacket = 0;
         QString logName;  // how the log names this connection
     };
 
@@ -71,6 +77,7 @@ private:
     static void onMessage(mosquitto *, void *self, const mosquitto_message *message);
 
     void connectNow();
+    void connectTo(const QString &host);
     void watchSocket();
     void unwatchSocket();
     void afterLoop(int rc, const char *step);
@@ -86,9 +93,13 @@ private:
     QTimer *misc_ = nullptr;
     QTimer *retry_ = nullptr;
     int retryMs_ = 0;
+    int lookupId_ = -1;      // the broker's name being looked up
+    QStringList addresses_;  // what it was found at, tried one after the other
     bool connected_ = false;
     bool wasConnected_ = false;
-    bool refused_ = false;  // the broker refused the last attempt: said once, not at every retry
+    bool refused_ = false;
+    bool v311_ = false;  // the broker speaks MQTT 3.1.1 only  // the broker refused the last attempt: said once, not at
+                         // every retry
     int socket_ = -1;
     quint64 published_ = 0;
     qint64 lostAt_ = 0;

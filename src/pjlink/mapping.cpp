@@ -230,6 +230,7 @@ QByteArray setReply(const Request &request, bridge::Outcome outcome) {
     case bridge::Outcome::Done:
         return reply(request, "OK");
     case bridge::Outcome::Unavailable:
+    case bridge::Outcome::Busy:
         return reply(request, "ERR3");
     case bridge::Outcome::LineLost:
         break;

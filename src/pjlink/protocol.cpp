@@ -64,7 +64,7 @@ bool digestMatches(QByteArrayView given, QByteArrayView expected) {
 int failureDelayMs(int failures) {
     if (failures <= 0)
         return 0;
-    return 250 << std::min(failures - 1, 6);
+    return 250 << std::min(failures - 1, 4);
 }
 
 Session::Session(QByteArray password, QByteArray random)
@@ -96,17 +96,28 @@ void Session::feed(QByteArrayView bytes) {
     }
 }
 
-std::optional<Session::Step> Session::next() {
+void Session::skipBlankLines() {
     while (!lines_.isEmpty()) {
-        Line line = lines_.takeFirst();
+        Line &line = lines_.first();
         // Clients that end lines with CR LF: the LF starts the next line.
         while (line.text.startsWith(kLF))
             line.text.remove(0, 1);
-        if (line.text.isEmpty() && !line.overlong)
-            continue;
-        return take(line);
+        if (!line.text.isEmpty() || line.overlong)
+            return;
+        lines_.removeFirst();
     }
-    return std::nullopt;
+}
+
+std::optional<Session::Step> Session::next() {
+    skipBlankLines();
+    if (lines_.isEmpty())
+        return std::nullopt;
+    return take(lines_.takeFirst());
+}
+
+bool Session::guessWaiting() {
+    skipBlankLines();
+    return !authenticated_ && !lines_.isEmpty() && !lines_.first().text.startsWith("PJLINK ");
 }
 
 Session::Step Session::take(const Line &line) {

@@ -49,8 +49,10 @@ QByteArray expectedDigest(QByteArrayView random, QByteArrayView password);
 // one, in time that depends only on the lengths.
 bool digestMatches(QByteArrayView given, QByteArrayView expected);
 
-// The pause before answering an address that has failed `failures` times
-// in a row (this failure included): it doubles from 250 ms up to 16 s.
+// The pause after `failures` wrong guesses in a row (this one included)
+// before the next guess is checked: it doubles from 250 ms up to 4 s, so a
+// controller that got its password wrong a few times is in within 5 s (a
+// common client timeout) once it has it right.
 int failureDelayMs(int failures);
 
 // ---- One connection ------------------------------------------------------
@@ -84,6 +86,11 @@ public:
     // The next complete line's step; nothing while no line is complete.
     std::optional<Step> next();
 
+    // The next complete line is a password guess: the first command of a
+    // connection not authenticated yet. The server lets next() check it
+    // only when the guess's turn has come.
+    bool guessWaiting();
+
     bool authenticated() const { return authenticated_; }
     static inline const QByteArray kAuthError = QByteArrayLiteral("PJLINK ERRA\r");
 
@@ -93,6 +100,7 @@ private:
         bool overlong = false;
     };
     Step take(const Line &line);
+    void skipBlankLines();
 
     QByteArray password_;
     QByteArray random_;

@@ -10,14 +10,15 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
+#include <utility>
+
 #include "pjlink/protocol.h"
 
 namespace mv70::bridge {
 namespace {
 
-constexpr qint64 kReadChunk = 4096;            // what one read takes from a connection at most
-constexpr qint64 kForgetFailuresMs = 600'000;  // an address's failures are forgotten after this
-constexpr int kMaxFailureRecords = 1024;
+constexpr qint64 kReadChunk = 4096;  // what one read takes from a connection at most
 
 QByteArray formatMac(const QByteArray &bytes) { return bytes.toHex(':').toUpper(); }
 
@@ -57,11 +58,12 @@ bool reachesMany(const QHostAddress &address) {
 // One controller's connection: greeting, requests one at a time, idle end.
 class PjlinkServer::Client : public QObject {
 public:
-    Client(PjlinkServer &server, QTcpSocket *socket)
+    Client(PjlinkServer &server, QTcpSocket *socket, const QString &addressKey)
         : QObject(&server), server_(server), socket_(socket),
           session_(server.config_.password, server.config_.password.isEmpty() ? QByteArray() : pjlink::freshRandom()),
-          address_(socket->peerAddress()) {
+          address_(socket->peerAddress()), addressKey_(addressKey) {
         ++server_.clients_;
+        ++server_.clientsByAddress_[addressKey_];
         socket_->setParent(this);
         socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         socket_->setReadBufferSize(kReadChunk);
@@ -70,21 +72,49 @@ public:
         connect(socket_, &QTcpSocket::readyRead, this, &Client::serve);
         connect(socket_, &QTcpSocket::bytesWritten, this, &Client::written);
         connect(socket_, &QTcpSocket::disconnected, this, &QObject::deleteLater);
-
-        // An address that has just failed to log in waits for its greeting.
-        busy_ = true;
-        QTimer::singleShot(server_.penaltyLeftMs(address_), this, [this] {
-            write(session_.greeting());
-            idle_.start(server_.idleMs_);
-        });
+        if (!session_.authenticated()) {
+            login_.setSingleShot(true);
+            connect(&login_, &QTimer::timeout, this, [this] { socket_->disconnectFromHost(); });
+            login_.start(kLoginMs);
+        }
+        write(session_.greeting());
+        idle_.start(server_.idleMs_);
     }
 
-    ~Client() override { --server_.clients_; }
+    ~Client() override {
+        --server_.clients_;
+        if (--server_.clientsByAddress_[addressKey_] <= 0)
+            server_.clientsByAddress_.remove(addressKey_);
+        if (ticket_) {
+            server_.gate_.cancel(ticket_);
+            server_.guesses_.remove(ticket_);
+        }
+        // What this controller asked for and the line has not taken yet
+        // goes with it: commands of a controller long gone must not keep
+        // the line from the others.
+        server_.projector_.dropPending(this);
+    }
+
+    // This connection's password guess may be checked now.
+    void guessTurn() {
+        ticket_ = 0;
+        busy_ = false;
+        guessTurn_ = true;
+        serve();
+    }
 
 private:
     // Takes the next request once the previous one is answered.
     void serve() {
         while (!busy_ && socket_->state() == QAbstractSocket::ConnectedState) {
+            if (!guessTurn_ && session_.guessWaiting()) {
+                // The guess waits for its turn; nothing else is read meanwhile.
+                busy_ = true;
+                ticket_ = server_.gate_.enqueue(address_);
+                server_.guesses_.insert(ticket_, this);
+                server_.admitGuesses();
+                return;
+            }
             std::optional<pjlink::Session::Step> step = session_.next();
             if (!step) {
                 if (socket_->bytesAvailable() == 0)
@@ -92,6 +122,10 @@ private:
                 session_.feed(socket_->read(kReadChunk));
                 continue;
             }
+            if (std::exchange(guessTurn_, false))
+                server_.gate_.checked(address_, session_.authenticated(), server_.clock_.elapsed());
+            if (session_.authenticated())
+                login_.stop();
             idle_.start(server_.idleMs_);
             switch (step->kind) {
             case pjlink::Session::Step::Kind::Reply:
@@ -104,10 +138,6 @@ private:
                 socket_->disconnectFromHost();
                 return;
             case pjlink::Session::Step::Kind::Request:
-                if (!server_.config_.password.isEmpty() && !loggedIn_) {
-                    loggedIn_ = true;
-                    server_.forgetFailures(address_);
-                }
                 answer(step->request);
                 break;
             }
@@ -129,23 +159,24 @@ private:
     void perform(const pjlink::Request &request, QList<QString> codes) {
         const QString code = codes.takeFirst();
         QPointer<Client> self(this);
-        server_.projector_.perform(code, [self, request, codes](Outcome outcome) {
-            if (!self)
-                return;
-            if (outcome == Outcome::Done && !codes.isEmpty())
-                self->perform(request, codes);
-            else
-                self->write(pjlink::setReply(request, outcome));
-        });
+        server_.projector_.perform(
+            code,
+            [self, request, codes](Outcome outcome) {
+                if (!self)
+                    return;
+                if (outcome == Outcome::Done && !codes.isEmpty())
+                    self->perform(request, codes);
+                else
+                    self->write(pjlink::setReply(request, outcome));
+            },
+            this);
     }
 
+    // The guess waited its turn before it was checked: the answer goes at once.
     void failed() {
         busy_ = true;
-        const int failures = server_.recordFailure(address_);
-        QTimer::singleShot(pjlink::failureDelayMs(failures), this, [this] {
-            socket_->write(pjlink::Session::kAuthError);
-            socket_->disconnectFromHost();
-        });
+        socket_->write(pjlink::Session::kAuthError);
+        socket_->disconnectFromHost();
     }
 
     // One reply, one write; the next request waits until it has gone out.
@@ -177,10 +208,13 @@ private:
     QTcpSocket *socket_;
     pjlink::Session session_;
     QHostAddress address_;
+    QString addressKey_;  // as the per-address count knows it
     QTimer idle_;
+    QTimer login_;
     bool busy_ = false;
-    bool loggedIn_ = false;
-    qint64 pending_ = 0;  // bytes written but not yet gone out
+    LoginGate::Ticket ticket_ = 0;  // the guess waiting for its turn
+    bool guessTurn_ = false;        // the guess may be checked now
+    qint64 pending_ = 0;            // bytes written but not yet gone out
 };
 
 PjlinkServer::PjlinkServer(Projector &projector, const PjlinkConfig &config, QObject *parent)
@@ -194,6 +228,9 @@ PjlinkServer::PjlinkServer(Projector &projector, const PjlinkConfig &config, QOb
     connect(tcp_, &QTcpServer::newConnection, this, &PjlinkServer::accept);
     connect(udp_, &QUdpSocket::readyRead, this, &PjlinkServer::readDatagrams);
     connect(&projector_, &Projector::stateChanged, this, &PjlinkServer::notify);
+    gateTimer_.setSingleShot(true);
+    gateTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&gateTimer_, &QTimer::timeout, this, &PjlinkServer::admitGuesses);
 }
 
 PjlinkServer::~PjlinkServer() {
@@ -226,13 +263,25 @@ int PjlinkServer::clientCount() const { return clients_; }
 
 void PjlinkServer::accept() {
     while (QTcpSocket *socket = tcp_->nextPendingConnection()) {
-        if (clientCount() >= kMaxClients) {
+        const QString address = plainAddress(socket->peerAddress()).toString();
+        if (clientCount() >= kMaxClients || clientsByAddress_.value(address) >= kMaxClientsPerAddress) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        new Client(*this, socket);
+        new Client(*this, socket, address);
     }
+}
+
+void PjlinkServer::admitGuesses() {
+    const qint64 now = clock_.elapsed();
+    while (const std::optional<LoginGate::Ticket> ticket = gate_.take(now))
+        if (Client *client = guesses_.take(*ticket))
+            client->guessTurn();
+    if (const std::optional<qint64> at = gate_.nextAt(now))
+        gateTimer_.start(int(std::max<qint64>(*at - now, 1)));
+    else
+        gateTimer_.stop();
 }
 
 void PjlinkServer::readDatagrams() {
@@ -240,9 +289,19 @@ void PjlinkServer::readDatagrams() {
         const QNetworkDatagram datagram = udp_->receiveDatagram(256);
         // A search is answered to its sender only, never to many.
         const QByteArray data = datagram.data();
-        if ((data == "%2SRCH\r" || data == "%2SRCH") && !datagram.senderAddress().isNull()
-            && !reachesMany(datagram.senderAddress()) && datagram.senderPort() > 0)
-            udp_->writeDatagram("%2ACKN=" + mac_ + '\r', datagram.senderAddress(), quint16(datagram.senderPort()));
+        if ((data != "%2SRCH\r" && data != "%2SRCH") || datagram.senderAddress().isNull()
+            || reachesMany(datagram.senderAddress()) || datagram.senderPort() <= 0)
+            continue;
+        // A few answers a second: more would make the bridge a reflector
+        // for whoever forges a victim's address; a controller asks again.
+        if (const qint64 now = clock_.elapsed(); now - searchWindowMs_ >= 1000) {
+            searchWindowMs_ = now;
+            searchAnswers_ = 0;
+        }
+        if (searchAnswers_ >= kSearchAnswersPerSecond)
+            continue;
+        ++searchAnswers_;
+        udp_->writeDatagram("%2ACKN=" + mac_ + '\r', datagram.senderAddress(), quint16(datagram.senderPort()));
     }
 }
 
@@ -265,28 +324,5 @@ void PjlinkServer::sendNotification(const QByteArray &datagram) {
     }
     udp_->writeDatagram(datagram, *config_.notifyAddress, config_.notifyPort);
 }
-
-qint64 PjlinkServer::penaltyLeftMs(const QHostAddress &address) const {
-    const auto it = failures_.constFind(address);
-    if (it == failures_.constEnd())
-        return 0;
-    return std::max<qint64>(0, it->lastMs + pjlink::failureDelayMs(it->count) - clock_.elapsed());
-}
-
-int PjlinkServer::recordFailure(const QHostAddress &address) {
-    const qint64 now = clock_.elapsed();
-    if (failures_.size() >= kMaxFailureRecords && !failures_.contains(address))
-        failures_.removeIf([now](const auto &entry) { return now - entry.value().lastMs > kForgetFailuresMs; });
-    if (failures_.size() >= kMaxFailureRecords && !failures_.contains(address))
-        failures_.erase(failures_.begin());
-    Failures &record = failures_[address];
-    if (now - record.lastMs > kForgetFailuresMs)
-        record.count = 0;
-    ++record.count;
-    record.lastMs = now;
-    return record.count;
-}
-
-void PjlinkServer::forgetFailures(const QHostAddress &address) { failures_.remove(address); }
 
 }  // namespace mv70::bridge

@@ -14,10 +14,12 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <optional>
 
 #include "pjlink/mapping.h"
+#include "pjlink_server/login_gate.h"
 #include "projector/projector.h"
 
 class QTcpServer;
@@ -44,7 +46,17 @@ class PjlinkServer : public QObject {
 
 public:
     static constexpr int kIdleMs = 30000;  // a connection that sends nothing for this long is closed
+    // With a password, a connection not logged in this long after it came
+    // is closed, whatever it sends: time for a controller to answer the
+    // greeting and for its guess to wait its turn (LoginGate).
+    static constexpr int kLoginMs = 10000;
+    // Connections at a time, and from one address: one address cannot take
+    // every place (a room's control processor, panel and scheduler fit).
     static constexpr int kMaxClients = 64;
+    static constexpr int kMaxClientsPerAddress = 16;
+    // Search answers a second at most: an answer is longer than the
+    // request, and the sender's address may be forged.
+    static constexpr int kSearchAnswersPerSecond = 4;
 
     PjlinkServer(Projector &projector, const PjlinkConfig &config, QObject *parent = nullptr);
     ~PjlinkServer() override;
@@ -71,10 +83,9 @@ private:
     void readDatagrams();
     void notify(const ProjectorState &previous, const ProjectorState &now);
     void sendNotification(const QByteArray &datagram);
-    // Failed logins per client address: the pause before answering them.
-    qint64 penaltyLeftMs(const QHostAddress &address) const;
-    int recordFailure(const QHostAddress &address);
-    void forgetFailures(const QHostAddress &address);
+    // Lets the waiting password guesses whose turn has come be checked, and
+    // wakes up for the next.
+    void admitGuesses();
 
     Projector &projector_;
     PjlinkConfig config_;
@@ -84,11 +95,12 @@ private:
     QUdpSocket *udp_;
     int idleMs_ = kIdleMs;
     int clients_ = 0;
-    struct Failures {
-        int count = 0;
-        qint64 lastMs = 0;
-    };
-    QHash<QHostAddress, Failures> failures_;
+    QHash<QString, int> clientsByAddress_;
+    LoginGate gate_;
+    QHash<LoginGate::Ticket, Client *> guesses_;  // the connections whose guesses wait
+    QTimer gateTimer_;
+    qint64 searchWindowMs_ = 0;  // the second search answers are counted in
+    int searchAnswers_ = 0;
     QElapsedTimer clock_;
 };
 

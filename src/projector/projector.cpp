@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 namespace mv70::bridge {
@@ -37,6 +39,12 @@ public:
         // Called when a poll ends, however: the commands it follows are
         // done once their reading is in the state.
         std::vector<std::function<void()>> then;
+        Owner owner = nullptr;  // a caller's; none for a poll
+    };
+    // One owner's commands, in the order given.
+    struct Lane {
+        Owner owner;
+        std::deque<Job> jobs;
     };
 
     Private(Projector *q, ProjectorConfig config) : q_(q), config_(std::move(config)) {
@@ -119,11 +127,14 @@ public:
 
     void failAll(Outcome outcome) {
         std::deque<Job> jobs;
-        jobs.swap(queue_);
         if (inFlight_) {
-            jobs.push_front(std::move(current_));
+            jobs.push_back(std::move(current_));
             inFlight_ = false;
         }
+        for (Lane &lane : std::exchange(lanes_, {}))
+            std::move(lane.jobs.begin(), lane.jobs.end(), std::back_inserter(jobs));
+        for (Job &poll : std::exchange(polls_, {}))
+            jobs.push_back(std::move(poll));
         for (Job &job : jobs) {
             if (job.done)
                 job.done(outcome);
@@ -132,26 +143,47 @@ public:
         }
     }
 
-    void perform(const QString &code, std::function<void(Outcome)> done) {
+    void perform(const QString &code, std::function<void(Outcome)> done, Owner owner) {
+        if (!done)
+            done = [](Outcome) {};
         if (!port_.isOpen()) {
-            if (done)
-                done(Outcome::LineLost);
+            done(Outcome::LineLost);
             return;
         }
-        // A controller's command goes ahead of the polls that wait, behind
-        // the other controllers' commands.
-        const auto firstPoll = std::find_if(queue_.begin(), queue_.end(), [](const Job &job) { return !job.done; });
-        queue_.insert(firstPoll, Job{code, done ? std::move(done) : [](Outcome) {}, {}});
+        auto lane = std::find_if(lanes_.begin(), lanes_.end(), [owner](const Lane &l) { return l.owner == owner; });
+        const qsizetype mine = lane == lanes_.end() ? 0 : qsizetype(lane->jobs.size());
+        if (mine >= Projector::kMaxWaitingPerOwner || (mine > 0 && waitingCount() >= Projector::kMaxWaiting)) {
+            done(Outcome::Busy);
+            return;
+        }
+        // A controller's command goes ahead of the polls that wait, in its
+        // owner's turn among the other controllers.
+        if (lane == lanes_.end())
+            lane = lanes_.insert(lanes_.end(), Lane{owner, {}});
+        lane->jobs.push_back(Job{code, std::move(done), {}, owner});
         next();
+    }
+
+    void dropPending(Owner owner) {
+        // Not called back: the owner is going, perhaps from inside its own
+        // destructor.
+        std::erase_if(lanes_, [owner](const Lane &lane) { return lane.owner == owner; });
+    }
+
+    int waitingCount() const {
+        qsizetype count = 0;
+        for (const Lane &lane : lanes_)
+            count += qsizetype(lane.jobs.size());
+        return int(count);
     }
 
     // A poll is queued once: one already waiting covers it.
     void queuePoll(const QString &query) {
         if (!port_.isOpen())
             return;
-        if (std::any_of(queue_.begin(), queue_.end(), [&](const Job &job) { return !job.done && job.code == query; }))
+        if (std::any_of(polls_.begin(), polls_.end(), [&](const Job &job) { return job.code == query; }))
             return;
-        queue_.push_back(Job{query, {}, {}});
+        polls_.push_back(Job{query, {}, {}, nullptr});
         next();
     }
 
@@ -171,17 +203,24 @@ public:
 
     // Sends the next job when the line is free.
     void next() {
-        while (!inFlight_ && !queue_.empty()) {
+        while (!inFlight_ && (!lanes_.empty() || !polls_.empty())) {
             // Callers go ahead of the polls, but a poll that waits goes
             // next after each of their commands: a stream of commands never
             // starves the cache.
-            auto chosen = queue_.begin();
-            if (lastWasCaller_)
-                chosen = std::find_if(queue_.begin(), queue_.end(), [](const Job &job) { return !job.done; });
-            if (chosen == queue_.end())
-                chosen = queue_.begin();
-            Job job = std::move(*chosen);
-            queue_.erase(chosen);
+            Job job;
+            if (!polls_.empty() && (lastWasCaller_ || lanes_.empty())) {
+                job = std::move(polls_.front());
+                polls_.pop_front();
+            } else {
+                // The first owner in turn sends one command and, with more
+                // waiting, goes to the back of the turn.
+                Lane lane = std::move(lanes_.front());
+                lanes_.pop_front();
+                job = std::move(lane.jobs.front());
+                lane.jobs.pop_front();
+                if (!lane.jobs.empty())
+                    lanes_.push_back(std::move(lane));
+            }
             lastWasCaller_ = job.done || !job.then.empty();  // a poll after a command is part of its turn
             const OperationRow *operation = operationWithCode(job.code);
             if (job.done && operation && !possibleNow(*operation, state_.power)) {
@@ -272,15 +311,15 @@ public:
         if (!operation->followedBy)
             return false;
         const QString query = codeText(*operation->followedBy);
-        auto waiting = std::find_if(queue_.begin(), queue_.end(),
-                                    [&](const Job &other) { return !other.done && other.code == query; });
-        Job poll{query, {}, {}};
-        if (waiting != queue_.end()) {
+        auto waiting =
+            std::find_if(polls_.begin(), polls_.end(), [&](const Job &other) { return other.code == query; });
+        Job poll{query, {}, {}, nullptr};
+        if (waiting != polls_.end()) {
             poll = std::move(*waiting);
-            queue_.erase(waiting);
+            polls_.erase(waiting);
         }
         poll.then.push_back([done = std::move(job.done)] { done(Outcome::Done); });
-        queue_.push_front(std::move(poll));
+        polls_.push_front(std::move(poll));
         return true;
     }
 
@@ -308,7 +347,8 @@ public:
     serial::Port port_;
     Exchange exchange_;
     QTimer statusTimer_, slowTimer_, retryTimer_;
-    std::deque<Job> queue_;
+    std::deque<Lane> lanes_;  // owners with commands waiting, in turn
+    std::deque<Job> polls_;   // the poller's queries and the polls that follow commands
     Job current_;
     bool inFlight_ = false;
     bool lastWasCaller_ = false;  // the last command sent was a caller's
@@ -327,7 +367,11 @@ const ProjectorConfig &Projector::config() const { return d->config_; }
 const ProjectorState &Projector::state() const { return d->state_; }
 QDateTime Projector::statusReadAt() const { return d->statusReadAt_; }
 void Projector::start() { d->start(); }
-void Projector::perform(const QString &code, std::function<void(Outcome)> done) { d->perform(code, std::move(done)); }
+void Projector::perform(const QString &code, std::function<void(Outcome)> done, Owner owner) {
+    d->perform(code, std::move(done), owner);
+}
+void Projector::dropPending(Owner owner) { d->dropPending(owner); }
+int Projector::waitingCount() const { return d->waitingCount(); }
 void Projector::setExchangeLog(ExchangeLog *log) { d->log_ = log; }
 
 }  // namespace mv70::bridge

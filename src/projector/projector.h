@@ -46,11 +46,38 @@ public:
     // Opens the line and starts polling.
     void start();
 
+    // Who queued a command: any address that is the caller's own (a PJLink
+    // connection, an MQTT face), only compared. Polls have none; callers
+    // that give none share one owner, null.
+    using Owner = const void *;
+
+    // What waits for the line is bounded. An owner has at most
+    // kMaxWaitingPerOwner commands waiting (the one on the line not
+    // counted); once kMaxWaiting wait in all, only an owner with none
+    // waiting may queue one more, so a flood never shuts another caller
+    // out: the queue holds at most kMaxWaiting plus one per owner.
+    static constexpr int kMaxWaiting = 32;
+    static constexpr int kMaxWaitingPerOwner = 16;
+
     // Queues the command `code` (a code of the command table, without the
-    // carriage return). `done` is called once, on this thread, with how it
-    // ended. A command that changes what a poll reads (power, input, mute)
+    // carriage return) for `owner`. `done` is called once, on this thread,
+    // with how it ended; Outcome::Busy at once when the owner may queue no
+    // more. A command that changes what a poll reads (power, input, mute)
     // is followed by a poll of that reading.
-    void perform(const QString &code, std::function<void(Outcome)> done);
+    //
+    // Owners take turns: the line carries one command of each owner that
+    // has any waiting before the second of any of them (and a waiting poll
+    // between callers' commands), so one owner's burst delays another's
+    // command by one command per owner at most.
+    void perform(const QString &code, std::function<void(Outcome)> done, Owner owner = nullptr);
+
+    // Drops the commands `owner` queued that have not gone to the line yet,
+    // without calling their `done` (the owner is going away). A command on
+    // the line is finished, and its `done` called, as usual.
+    void dropPending(Owner owner);
+
+    // Callers' commands waiting for the line, all owners.
+    int waitingCount() const;
 
     // Every command sent and every reply received is added to `log` (may
     // be null), under the projector's name. Not owned.

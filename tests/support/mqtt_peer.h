@@ -44,10 +44,11 @@ public:
         send({{"sub", filter}});
         return waitUntil([&] { return subscribed_ > before; }, 10000);
     }
-    bool publish(const QString &topic, const QString &payload, bool retained = false) {
+    // With `count`, that many at once (QoS 0); with `size`, a payload of that many bytes instead.
+    bool publish(const QString &topic, const QString &payload, bool retained = false, int count = 1, int size = 0) {
         const int before = published_;
-        send({{"pub", topic}, {"payload", payload}, {"retain", retained}});
-        return waitUntil([&] { return published_ > before; }, 10000);
+        send({{"pub", topic}, {"payload", payload}, {"retain", retained}, {"count", count}, {"size", size}});
+        return waitUntil([&] { return published_ > before; }, 30000);
     }
 
     const QList<Message> &messages() const { return messages_; }

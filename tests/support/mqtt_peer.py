@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # An MQTT client for the tests that nobody here wrote: paho-mqtt (1.6, its
 # classic API). Reads one JSON command per line on stdin:
-#   {"sub": FILTER}   {"pub": TOPIC, "payload": TEXT, "retain": BOOL}
+#   {"sub": FILTER}   {"pub": TOPIC, "payload": TEXT, "retain": BOOL, "count": N, "size": N}
+#   (count: N at once, QoS 0; size: a payload of N bytes instead)
 # and prints one JSON object per line on stdout:
 #   {"connected": RC}   {"subscribed": FILTER}
 #   {"topic": T, "payload": TEXT, "retain": BOOL}
@@ -49,7 +50,11 @@ for line in sys.stdin:
         rc, mid = client.subscribe(command["sub"], qos=1)
         pending[mid] = command["sub"]
     elif "pub" in command:
-        client.publish(command["pub"], command.get("payload", ""), qos=1,
-                       retain=command.get("retain", False)).wait_for_publish()
+        payload = b"x" * command["size"] if command.get("size") else command.get("payload", "")
+        count = command.get("count", 1)
+        sent = [client.publish(command["pub"], payload, qos=1 if count == 1 else 0,
+                               retain=command.get("retain", False)) for _ in range(count)]
+        for info in sent:
+            info.wait_for_publish()
         say({"published": command["pub"]})
 client.loop_stop()
