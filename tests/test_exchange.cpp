@@ -6,7 +6,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "logic/controller_state.h"
+#include "logic/command_text.h"
 #include "logic/exchange.h"
 
 using namespace mv70;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logic/exchange.h"
 
-#include "logic/controller_state.h"
+#include "logic/command_text.h"
 
 namespace mv70 {
 

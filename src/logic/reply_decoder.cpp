@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "logic/controller_state.h"
+#include "logic/command_text.h"
 
 namespace mv70 {
 namespace {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <array>
 
-#include "logic/controller_state.h"
+#include "logic/command_text.h"
 
 namespace mv70 {
 namespace {

@@ -24,11 +24,12 @@
 #include <string_view>
 
 #include "logic/command_table.h"
-#include "logic/controller_state.h"
+#include "logic/command_text.h"
 #include "logic/exchange.h"
 #include "logic/exchange_log.h"
 #include "logic/port_choice.h"
 #include "logic/trace.h"
+#include "window/controller_state.h"
 #include "window/controls.h"
 #include "window/mscomm.h"
 

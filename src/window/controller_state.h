@@ -3,7 +3,8 @@
 // The controller state of the window: the module variables that every
 // handler shares. There is one thread, so nothing here needs a lock. The
 // state of the exchange itself (the last command, what was received, the
-// pressure's work value) belongs to the Exchange (logic/exchange.h).
+// pressure's work value) belongs to the Exchange (logic/exchange.h); Form1
+// reaches it by its own names.
 
 #include <QString>
 #include <QtGlobal>
@@ -17,14 +18,5 @@ struct ControllerState {
     QString ManualText;         // the typed command at the last SEND
     QString PortSettings;       // the line settings last chosen
 };
-
-// Direction argument of the transaction routine.
-inline constexpr quint8 kTransmit = 1;
-inline constexpr quint8 kReceive = 2;
-
-// Every command ends in one carriage return.
-inline constexpr QChar kCR = u'\r';
-// The projector acknowledges an operation with this one byte.
-inline constexpr QChar kAck = u'\x06';
 
 }  // namespace mv70
