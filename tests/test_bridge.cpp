@@ -120,6 +120,7 @@ private slots:
     void ownersTakeTurnsWithinBounds();
     void aProjectorThatStopsAnsweringIsLostAndFoundAgain();
     void threeKindsOfControllerThroughPjlink();
+    void aSlowProjectorIsNeverMisread();
     void aLostLineFailsItsCommandsAndComesBack();
     void commandLineAndConfigurationFile_data();
     void commandLineAndConfigurationFile();
@@ -233,7 +234,7 @@ void TestBridge::readingsCommandsAndRefusalsOnTheSimulator() {
     QCOMPARE(s.lampHours, 1234);
     QCOMPARE(s.temperatures[2], 25.0);
     QCOMPARE(s.lampMode, (LampMode{LampMode::Use::Both, false, false}));  // " All OFF : 2 Lamp mode"
-    QCOMPARE(s.reversal, Reversal::None);                                // " Normally"
+    QCOMPARE(s.reversal, Reversal::None);                                 // " Normally"
     QCOMPARE(s.pressureHpa, 1013);
     QVERIFY(rig.projector->statusReadAt().isValid());
 
@@ -432,6 +433,93 @@ void TestBridge::threeKindsOfControllerThroughPjlink() {
     bridge.terminate();
     QVERIFY(bridge.waitForFinished(10000));
     QCOMPARE(bridge.exitCode(), 0);
+}
+
+// A slow projector behind the bridge program, read all along by a PJLink
+// client: replies 600 ms then 1.5 s late (in and after a 1 s window), a bridge
+// ended while a reply is on its way and the next started over it (1.5 s is in
+// its window), a 30 s stall answered in one burst. No reading is ever wrong,
+// nor a reply ever due when a command leaves but to the stalled projector;
+// ERST tells it gone.
+void TestBridge::aSlowProjectorIsNeverMisread() {
+    SimProcess sim({QStringLiteral("--countdown"), QStringLiteral("1000")});
+    WireTap tap(sim.path());
+    tap.setReplyDelay(600);
+    const quint16 port = freePort();
+    QProcess bridge;
+    QByteArray log;
+    std::unique_ptr<Controller> client;
+    // What each reading may be now, besides ERR3 and ERR4 (not known).
+    QHash<QByteArray, QByteArrayList> right{{"POWR", {"0"}}, {"INPT", {"11"}}, {"AVMT", {"30"}}};
+    right["LAMP"] = {"1234 0", "1234 1"}, right["ERST"] = {"000000", "000002"};
+    QHash<QByteArray, QByteArray> last;
+    QByteArrayList wrong;
+    int checked = 0;
+    const auto start = [&](const char *window) {
+        log.clear(), last.clear();
+        bridge.start(QStringLiteral(MV70_BRIDGE_PROGRAM),
+                     {"--port", tap.path(), "--pjlink", QStringLiteral("127.0.0.1:%1").arg(port), "--status-poll",
+                      "1000", "--slow-poll", "14000", "--serial", "SN-1", "--reply-window", window});
+        return QTest::qWaitFor([&] { return (log += bridge.readAllStandardError()).contains("PJLink on"); }, 10000)
+            && (client = std::make_unique<Controller>(port, [&](Controller &c) {
+                    const QByteArray reply = c.replies.constLast(), key = reply.mid(2, 4), value = reply.mid(7);
+                    if (reply.startsWith("%1") && (++checked, last[key] = value, value != "ERR3" && value != "ERR4")
+                        && !right[key].contains(value))
+                        wrong += reply;
+                    const QByteArray request = "%1" + right.keys().at(c.replies.size() % 5) + " ?\r";
+                    QTimer::singleShot(20, &c.socket, [&c, request] { c.socket.write(request); });  // 50 a second
+                    return QByteArray();
+                }));
+    };
+    // A set; the reading it changes may be old or new while it runs, then only new.
+    const auto set = [&](const QByteArray &request, const QByteArray &key, const QByteArrayList &now) {
+        right[key] += now;
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.write(request + '\r');
+        QByteArray got;
+        (void)QTest::qWaitFor([&] { return (got += socket.readAll()).count('\r') >= 2; }, 20000);
+        right[key] = now;
+        return got.split('\r').value(1);
+    };
+    const auto ask = [&](const QByteArray &request) { return set(request, "POWR", right["POWR"]); };
+    const auto reads = [&](const char *key, const QByteArray &value, int ms = 20000) {
+        return QTest::qWaitFor([&] { return last.value(key) == value; }, ms);
+    };
+
+    QVERIFY(start("1000"));
+    QTRY_VERIFY_WITH_TIMEOUT(tap.count("CR PRESSURE") > 0 && last.value("POWR") == "0", 20000);  // all read once
+    QCOMPARE(set("%1POWR 1", "POWR", {"3", "1"}), "%1POWR=OK");
+    QVERIFY(reads("POWR", "1"));
+    QVERIFY(reads("AVMT", "30", 3000));  // at once, not at its turn among the slow readings
+    QCOMPARE(set("%1INPT 12", "INPT", {"12"}), "%1INPT=OK");
+    QCOMPARE(ask("%2SNUM ?") + ask("%2RFIL ?") + ask("%2RLMP ?"), "%2SNUM=SN-1%2RFIL=%2RLMP=");
+    tap.setReplyDelay(1500);  // after the window: dropped in the guard, never read as the next query's
+    const qsizetype sent = tap.commands().size();
+    QTRY_VERIFY_WITH_TIMEOUT(tap.commands().size() >= sent + 3, 20000);
+    tap.setReplyDelay(600);
+    QTRY_VERIFY_WITH_TIMEOUT(tap.commands().size() >= sent + 6 && last.value("POWR") == "1", 20000);
+
+    client->socket.write("%1AVMT 30\r");  // changes nothing; its reply comes after the bridge has ended
+    QTRY_COMPARE_WITH_TIMEOUT(tap.count("C0E"), 1, 10000);
+    bridge.terminate();
+    QVERIFY(bridge.waitForFinished(10000) && start("2000") && reads("ERST", "000000"));
+    QVERIFY2((log += bridge.readAllStandardError()).contains("dropped 1 bytes"), log.constData());
+    tap.setReplyDelay(1500);
+    QCOMPARE(set("%1INPT 11", "INPT", {"11"}), "%1INPT=OK");
+
+    QCOMPARE(tap.overlaps(), 0);
+    int inStall = -1;
+    tap.hold(true);
+    QTimer::singleShot(30000, [&] { inStall = tap.overlaps(), tap.hold(false); });
+    QVERIFY(reads("ERST", "000002") && QTest::qWaitFor([&] { return inStall >= 0; }, 30000));
+    QVERIFY(reads("ERST", "000000"));
+    QCOMPARE(set("%1AVMT 21", "AVMT", {"21"}), "%1AVMT=OK");
+    QCOMPARE(tap.overlaps(), inStall);
+    QVERIFY2(wrong.isEmpty(), wrong.join(' ').constData());
+    qInfo("%d readings checked, %d commands sent to the stalled projector", checked, inStall);
+    bridge.terminate();
+    QVERIFY(bridge.waitForFinished(10000));
 }
 
 // The line itself goes (the simulator ends and its device with it) and

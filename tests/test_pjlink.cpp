@@ -146,7 +146,8 @@ private slots:
             {"frozen",                  "on+frozen", "%2FREZ ?\r", "%2FREZ=1\r"},
             {"input name",              "on",       "%2INNM ?12\r", "%2INNM=PC2\r"},
             {"no such input name",      "on",       "%2INNM ?13\r", "%2INNM=ERR2\r"},
-            {"cannot tell",             "on",       "%2SNUM ?\r",  "%2SNUM=ERR1\r"},
+            {"no serial number given",  "on",       "%2SNUM ?\r",  "%2SNUM=\r"},
+            {"line lost: lamp as read", "lost",     "%1LAMP ?\r",  "%1LAMP=1234 0\r"},
             {"mic volume",              "on",       "%2MVOL 1\r",  "%2MVOL=ERR1\r"},
         };
         // clang-format on

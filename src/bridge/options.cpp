@@ -551,6 +551,7 @@ QString usageText() {
         "  --status-poll MS              operating status period (default 5000)\n"
         "  --slow-poll MS                period of the other readings (default 60000)\n"
         "  --reply-window MS             how long a reply is waited for, 100 to 10000\n"
+        "                                (default 2000: projectors answer late while warming up)\n"
         "  --log FILE                    append every exchange on the line to FILE; SIGHUP\n"
         "                                opens it again (after a log rotation)\n"
         "  --config FILE                 several projectors: one [NAME] section each, with the\n"

@@ -18,6 +18,15 @@ using namespace std::string_view_literals;
 // A query's body from the state; empty while the projector has not told.
 using Reading = QByteArray (*)(const ProjectorState &, const Identity &);
 
+// Where a query's answer comes from, and so what it says while the line to
+// the projector is lost.
+enum class From {
+    Bridge,        // the bridge knows it: answered whatever the line does
+    BridgeOrNone,  // the same, and an empty value is an answer (no such number)
+    Projector,     // only the projector can tell: ERR4 while the line is lost
+    LastReading,   // the last reading while the line is lost; ERR4 when there is none
+};
+
 // A set sends its operations in order; the power states that allow them
 // are the operations' own (logic/operations.h), so a set refused here is
 // refused by every front end alike.
@@ -27,7 +36,7 @@ struct Row {
     std::string_view parameter;                          // "?" and "?11" are queries
     std::array<std::optional<Operation>, 2> operations;  // set: what goes to the projector, in order
     Reading reading;                                     // query: its body
-    bool needsLine;                                      // query: only the projector can tell
+    From from;                                           // query: where its body comes from
 };
 
 struct InputRow {
@@ -84,7 +93,9 @@ QByteArray errorBody(const ProjectorState &state, const Identity &) { return err
 QByteArray lampBody(const ProjectorState &state, const Identity &) {
     if (!state.lampHours)
         return {};
-    const bool lit = state.power == Power::On || state.power == Power::WarmingUp;
+    // While the projector does not answer, its lamp is not known to be lit;
+    // the hours are what it said last (they never go back).
+    const bool lit = state.lineUp && (state.power == Power::On || state.power == Power::WarmingUp);
     return QByteArray::number(*state.lampHours) + (lit ? " 1" : " 0");
 }
 
@@ -111,6 +122,9 @@ QByteArray model(const ProjectorState &, const Identity &) { return "MV70"; }
 QByteArray otherInfo(const ProjectorState &, const Identity &) { return "RS-232C via mv70-bridge"; }
 QByteArray pjlinkClass(const ProjectorState &, const Identity &) { return "2"; }
 QByteArray version(const ProjectorState &, const Identity &identity) { return identity.softwareVersion; }
+QByteArray serialNumber(const ProjectorState &, const Identity &identity) { return identity.serialNumber; }
+// The projector has no replacement part numbers for its lamp or filter.
+QByteArray noNumber(const ProjectorState &, const Identity &) { return {}; }
 
 using Operations = std::array<std::optional<Operation>, 2>;
 constexpr Operations none{};
@@ -122,38 +136,41 @@ using enum Operation;
 // clang-format off
 constexpr std::array kTable = {
     // Class 1
-    Row{'1', "POWR", "1",   send(PowerOn),  nullptr, false},
-    Row{'1', "POWR", "0",   send(PowerOff), nullptr, false},
-    Row{'1', "POWR", "?",   none, powerBody, true},
-    Row{'1', "INPT", "11",  send(InputPc1),   nullptr, false},
-    Row{'1', "INPT", "12",  send(InputPc2),   nullptr, false},
-    Row{'1', "INPT", "21",  send(InputVideo), nullptr, false},
-    Row{'1', "INPT", "?",   none, inputBody, true},
-    Row{'1', "INST", "?",   none, inputList, false},
-    Row{'1', "AVMT", "10",  send(PictureMuteOff),               nullptr, false},
-    Row{'1', "AVMT", "11",  send(PictureMuteOn),                nullptr, false},
-    Row{'1', "AVMT", "20",  send(SoundMuteOff),                 nullptr, false},
-    Row{'1', "AVMT", "21",  send(SoundMuteOn),                  nullptr, false},
-    Row{'1', "AVMT", "30",  send(PictureMuteOff, SoundMuteOff), nullptr, false},
-    Row{'1', "AVMT", "31",  send(PictureMuteOn, SoundMuteOn),   nullptr, false},
-    Row{'1', "AVMT", "?",   none, muteBody, true},
-    Row{'1', "ERST", "?",   none, errorBody, true},
-    Row{'1', "LAMP", "?",   none, lampBody, true},
-    Row{'1', "NAME", "?",   none, nameBody, false},
-    Row{'1', "INF1", "?",   none, maker, false},
-    Row{'1', "INF2", "?",   none, model, false},
-    Row{'1', "INFO", "?",   none, otherInfo, false},
-    Row{'1', "CLSS", "?",   none, pjlinkClass, false},
+    Row{'1', "POWR", "1",   send(PowerOn),  nullptr, From::Bridge},
+    Row{'1', "POWR", "0",   send(PowerOff), nullptr, From::Bridge},
+    Row{'1', "POWR", "?",   none, powerBody, From::Projector},
+    Row{'1', "INPT", "11",  send(InputPc1),   nullptr, From::Bridge},
+    Row{'1', "INPT", "12",  send(InputPc2),   nullptr, From::Bridge},
+    Row{'1', "INPT", "21",  send(InputVideo), nullptr, From::Bridge},
+    Row{'1', "INPT", "?",   none, inputBody, From::Projector},
+    Row{'1', "INST", "?",   none, inputList, From::Bridge},
+    Row{'1', "AVMT", "10",  send(PictureMuteOff),               nullptr, From::Bridge},
+    Row{'1', "AVMT", "11",  send(PictureMuteOn),                nullptr, From::Bridge},
+    Row{'1', "AVMT", "20",  send(SoundMuteOff),                 nullptr, From::Bridge},
+    Row{'1', "AVMT", "21",  send(SoundMuteOn),                  nullptr, From::Bridge},
+    Row{'1', "AVMT", "30",  send(PictureMuteOff, SoundMuteOff), nullptr, From::Bridge},
+    Row{'1', "AVMT", "31",  send(PictureMuteOn, SoundMuteOn),   nullptr, From::Bridge},
+    Row{'1', "AVMT", "?",   none, muteBody, From::Projector},
+    Row{'1', "ERST", "?",   none, errorBody, From::Bridge},
+    Row{'1', "LAMP", "?",   none, lampBody, From::LastReading},
+    Row{'1', "NAME", "?",   none, nameBody, From::Bridge},
+    Row{'1', "INF1", "?",   none, maker, From::Bridge},
+    Row{'1', "INF2", "?",   none, model, From::Bridge},
+    Row{'1', "INFO", "?",   none, otherInfo, From::Bridge},
+    Row{'1', "CLSS", "?",   none, pjlinkClass, From::Bridge},
     // Class 2
-    Row{'2', "SVOL", "1",   send(VolumeUp),   nullptr, false},
-    Row{'2', "SVOL", "0",   send(VolumeDown), nullptr, false},
-    Row{'2', "FREZ", "1",   send(FreezeOn),   nullptr, false},
-    Row{'2', "FREZ", "0",   send(FreezeOff),  nullptr, false},
-    Row{'2', "FREZ", "?",   none, freezeBody, true},
-    Row{'2', "INNM", "?11", none, inputName<0>, false},
-    Row{'2', "INNM", "?12", none, inputName<1>, false},
-    Row{'2', "INNM", "?21", none, inputName<2>, false},
-    Row{'2', "SVER", "?",   none, version, false},
+    Row{'2', "SVOL", "1",   send(VolumeUp),   nullptr, From::Bridge},
+    Row{'2', "SVOL", "0",   send(VolumeDown), nullptr, From::Bridge},
+    Row{'2', "FREZ", "1",   send(FreezeOn),   nullptr, From::Bridge},
+    Row{'2', "FREZ", "0",   send(FreezeOff),  nullptr, From::Bridge},
+    Row{'2', "FREZ", "?",   none, freezeBody, From::Projector},
+    Row{'2', "INNM", "?11", none, inputName<0>, From::Bridge},
+    Row{'2', "INNM", "?12", none, inputName<1>, From::Bridge},
+    Row{'2', "INNM", "?21", none, inputName<2>, From::Bridge},
+    Row{'2', "SVER", "?",   none, version, From::Bridge},
+    Row{'2', "SNUM", "?",   none, serialNumber, From::BridgeOrNone},
+    Row{'2', "RLMP", "?",   none, noNumber, From::BridgeOrNone},
+    Row{'2', "RFIL", "?",   none, noNumber, From::BridgeOrNone},
 };
 // clang-format on
 
@@ -206,10 +223,12 @@ Plan plan(const Request &request, const ProjectorState &state, const Identity &i
         return {reply(request, "ERR2"), {}};
 
     if (row->reading) {
-        if (row->needsLine && !state.lineUp)
-            return {reply(request, "ERR4"), {}};
         const QByteArray body = row->reading(state, identity);
-        return {reply(request, body.isEmpty() ? QByteArrayView("ERR3") : QByteArrayView(body)), {}};
+        if (!state.lineUp && (row->from == From::Projector || (row->from == From::LastReading && body.isEmpty())))
+            return {reply(request, "ERR4"), {}};
+        if (body.isEmpty() && row->from != From::BridgeOrNone)
+            return {reply(request, "ERR3"), {}};
+        return {reply(request, body), {}};
     }
     if (!state.lineUp)
         return {reply(request, "ERR4"), {}};
@@ -258,7 +277,10 @@ QByteArray errorStatus(const ProjectorState &state) {
         digits[1] = '2';
     if (state.temperatureWarning)
         digits[2] = '1';
-    if (state.powerFailure)
+    // Other: a power failure, or a projector the bridge cannot reach (the
+    // line lost, or no answer): a controller that reads only ERST shows a
+    // fault rather than a healthy projector.
+    if (state.powerFailure || !state.lineUp)
         digits[5] = '2';
     return digits;
 }

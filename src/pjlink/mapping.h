@@ -16,10 +16,11 @@
 
 namespace mv70::pjlink {
 
-// What NAME, INF1, INF2, INFO and SVER say: fixed for a projector.
+// What NAME, INF1, INF2, INFO, SVER and SNUM say: fixed for a projector.
 struct Identity {
     QByteArray name;  // UTF-8; cut to 64 bytes
     QByteArray softwareVersion;
+    QByteArray serialNumber = {};  // as configured; empty when not given
 };
 
 // Cuts UTF-8 text to at most `bytes` bytes without splitting a character.

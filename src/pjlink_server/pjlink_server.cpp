@@ -221,6 +221,7 @@ PjlinkServer::PjlinkServer(Projector &projector, const PjlinkConfig &config, QOb
     : QObject(parent), projector_(projector), config_(config), tcp_(new QTcpServer(this)), udp_(new QUdpSocket(this)) {
     clock_.start();
     identity_.name = pjlink::cutUtf8(projector_.config().name.toUtf8(), 64);
+    identity_.serialNumber = config_.serialNumber;
     const QString version = QCoreApplication::applicationVersion();
     identity_.softwareVersion = pjlink::cutUtf8(
         (QStringLiteral("mv70-bridge ") + (version.isEmpty() ? QStringLiteral(MV70_VERSION) : version)).toUtf8(), 32);

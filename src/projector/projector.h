@@ -3,7 +3,11 @@
 // One projector as the bridge sees it: the line to it, a poller that keeps
 // a cache of what the projector last said, and one queue through which every
 // command (a controller's or a poll) goes to the line, one at a time: never
-// two commands in one reply window.
+// two commands in one reply window. A reply is credited only to the command
+// that asked for it: what waits on the line when it opens, what comes after
+// a reply window that ended without a reply (the line must then be quiet a
+// while before the next command) and a window that brings more than one
+// reply are dropped, and said so in the exchange log and lineReport().
 //
 // The network faces of the bridge (PJLink, MQTT) read the cache and queue
 // commands; they never touch the line. Nothing here knows either protocol.
@@ -28,7 +32,17 @@ struct ProjectorConfig {
     QString settings = QStringLiteral("19200,N,8,1");
     int statusPollMs = 5000;  // the operating status
     int slowPollMs = 60000;   // lamp time, temperatures and the other readings
-    int replyWindowMs = 500;  // how long a reply is waited for; it ends early once the reply is complete
+    // How long a reply is waited for; the window ends early once the reply
+    // is complete, so a longer one costs nothing while the projector answers.
+    // The panel waits 500 ms, which a projector at rest keeps to; while its
+    // lamp warms up or cools down a projector is known to answer late (its
+    // controller busy with the lamp and the fans), and this projector's own
+    // panel gives its picture commands 2 s and its signal commands 5 s. Two
+    // seconds take replies four times as slow as the panel's window; a reply
+    // later than that counts as none, and the guard after it (as long again)
+    // keeps it from being taken for the next command's. A projector that
+    // stops answering is found in three windows (two queries and a guard).
+    int replyWindowMs = 2000;
 };
 
 class Projector : public QObject {

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <unistd.h>
@@ -58,6 +59,9 @@ public:
     // Commands that went out while a reply was awaited.
     int overlaps() const { return overlaps_; }
     void setSilent(bool silent) { silent_ = silent; }
+    // Replies reach the program `ms` late; while held, none does, then all at once.
+    void setReplyDelay(int ms) { delayMs_ = ms; }
+    void hold(bool held) { held_ = held, release(); }
     // The tap's clock, on which commands are stamped.
     qint64 sinceStartNs() const { return clock_.nsecsElapsed(); }
 
@@ -94,9 +98,20 @@ private:
             awaiting_ = false;  // nothing will come for what is waiting
             return;
         }
+        due_.append({clock_.elapsed() + delayMs_, bytes});
+        release();
+    }
+
+    // The replies whose time has come, in one write.
+    void release() {
+        QByteArray bytes;
+        while (!held_ && !due_.isEmpty() && due_.first().first <= clock_.elapsed())
+            bytes += due_.takeFirst().second;
         [[maybe_unused]] const ssize_t written = ::write(program_.master(), bytes.constData(), size_t(bytes.size()));
         if (bytes.contains('\r') || bytes.contains('\x06'))
             awaiting_ = false;
+        if (!held_ && !due_.isEmpty())
+            QTimer::singleShot(int(due_.first().first - clock_.elapsed()), fromProjector_.get(), [this] { release(); });
     }
 
     QElapsedTimer clock_;
@@ -108,4 +123,7 @@ private:
     bool awaiting_ = false;
     bool silent_ = false;
     int overlaps_ = 0;
+    int delayMs_ = 0;
+    bool held_ = false;
+    QList<std::pair<qint64, QByteArray>> due_;  // replies not yet passed on, and when they go
 };
