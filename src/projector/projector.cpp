@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "projector/projector.h"
 
-#include "logic/controller_state.h"
+#include "logic/command_text.h"
 #include "logic/exchange.h"
 #include "logic/exchange_log.h"
 #include "logic/line_settings.h"
