@@ -4,7 +4,6 @@
 // follows them, callers at once on one line, a projector that stops
 // answering; and the command line and configuration file.
 
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -12,9 +11,10 @@
 #include <sys/stat.h>
 
 #include "bridge/options.h"
+#include "logic/trace.h"
 #include "projector/projector.h"
 #include "projector/readings.h"
-#include "logic/trace.h"
+#include "service_process.h"
 #include "sim_process.h"
 #include "wire_tap.h"
 
@@ -76,11 +76,6 @@ struct Controller {
 private:
     std::function<QByteArray(Controller &)> next_;
 };
-
-quint16 freePort() {
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
-}
 
 void writeFile(const QString &path, const QByteArray &content, int mode = 0600) {
     QFile file(path);
@@ -271,7 +266,8 @@ void TestBridge::callersAtOnceNeverShareAReplyWindow() {
     now_and_then.start(700);
     toggler.start(90);  // faster than the projector answers: the queue grows
     reader.start(5);
-    QTest::qWait(6000);
+    // Until each caller has had its turns, and the poller its under their load.
+    QTRY_VERIFY_WITH_TIMEOUT(asked > 20 && reads > 100 && rig.tap.count("CR0") - statusBefore >= 2, 30000);
     now_and_then.stop();
     toggler.stop();
     reader.stop();
@@ -317,14 +313,15 @@ void TestBridge::threeKindsOfControllerThroughPjlink() {
     SimProcess sim({QStringLiteral("--delay"), QStringLiteral("150")});
     WireTap tap(sim.path());
     QVERIFY(!tap.path().isEmpty());
-    const quint16 port = freePort();
-    QProcess bridge;
-    bridge.start(QStringLiteral(MV70_BRIDGE_PROGRAM),
-                 {QStringLiteral("--port"), tap.path(), QStringLiteral("--pjlink"),
-                  QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--status-poll"),
-                  QString::number(kStatusPollMs), QStringLiteral("--slow-poll"), QStringLiteral("4000")});
-    QByteArray log;
-    QTRY_VERIFY_WITH_TIMEOUT((log += bridge.readAllStandardError()).contains("PJLink on"), 10000);
+    ServiceProcess bridge(QStringLiteral(MV70_BRIDGE_PROGRAM), ServiceProcess::Port::Given, [&](quint16 port) {
+        return QStringList{QStringLiteral("--port"),        tap.path(),
+                           QStringLiteral("--pjlink"),      QStringLiteral("127.0.0.1:%1").arg(port),
+                           QStringLiteral("--status-poll"), QString::number(kStatusPollMs),
+                           QStringLiteral("--slow-poll"),   QStringLiteral("4000")};
+    });
+    QVERIFY(bridge.start());
+    const quint16 port = bridge.port();
+    QTRY_VERIFY_WITH_TIMEOUT(bridge.log().contains("PJLink on"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(tap.count("CR PRESSURE") > 0, 10000);  // the first round of readings is in
 
     const qsizetype start = tap.commands().size();
@@ -347,7 +344,8 @@ void TestBridge::threeKindsOfControllerThroughPjlink() {
     });
     Controller openlp(port, [](Controller &) { return QByteArray("%1POWR ?"); });
     companionPoll.start(1000);
-    QTest::qWait(9000);
+    // Until each kind of controller has had its turns.
+    QTRY_VERIFY_WITH_TIMEOUT(companions.size() >= 8 && rounds >= 2 && openlp.replies.size() > 100, 60000);
     companionPoll.stop();
     QTRY_VERIFY_WITH_TIMEOUT(
         std::all_of(companions.begin(), companions.end(), [](const auto &c) { return c->replies.size() == 2; }), 10000);
@@ -370,9 +368,7 @@ void TestBridge::threeKindsOfControllerThroughPjlink() {
         std::count_if(during.begin(), during.end(), [](const auto &c) { return c.text == "CR0"; });
     QVERIFY2(statusQueries <= span / kStatusPollMs + 1,
              qPrintable(QStringLiteral("%1 status queries in %2 ms").arg(statusQueries).arg(span)));
-    bridge.terminate();
-    QVERIFY(bridge.waitForFinished(10000));
-    QCOMPARE(bridge.exitCode(), 0);
+    QCOMPARE(bridge.terminate(), 0);
 }
 
 // The line itself goes (the simulator ends and its device with it) and
