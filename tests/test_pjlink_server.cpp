@@ -13,9 +13,9 @@
 
 #include <memory>
 
+#include "pjlink/protocol.h"
 #include "pjlink_server/pjlink_server.h"
 #include "projector/projector.h"
-#include "pjlink/protocol.h"
 #include "sim_process.h"
 
 using namespace mv70;
@@ -29,7 +29,8 @@ constexpr int kWaitMs = 10000;
 // A controller's connection, read reply by reply.
 class Controller {
 public:
-    explicit Controller(quint16 port) {
+    // `projector`: the one whose answers askUntil() waits to see change.
+    explicit Controller(quint16 port, const Projector *projector = nullptr) : projector_(projector) {
         socket_.connectToHost(QHostAddress::LocalHost, port);
         greeting_ = line();
     }
@@ -56,17 +57,20 @@ public:
         socket_.write(request + '\r');
         return line();
     }
-    // Asks until the answer is `wanted`; every distinct answer on the way.
+    // Asks until the answer is `wanted`, again after each change of the
+    // projector's state; every distinct answer on the way.
     QByteArrayList askUntil(const QByteArray &request, const QByteArray &wanted) {
         QByteArrayList seen;
         QDeadlineTimer deadline(3 * kWaitMs);
         while (!deadline.hasExpired()) {
+            QSignalSpy changed(projector_, &Projector::stateChanged);
             const QByteArray answer = ask(request);
             if (seen.isEmpty() || seen.last() != answer)
                 seen += answer;
             if (answer == wanted || answer.isEmpty())
                 break;
-            QTest::qWait(50);
+            if (changed.isEmpty())
+                changed.wait(int(deadline.remainingTime()));
         }
         return seen;
     }
@@ -78,6 +82,7 @@ public:
     QTcpSocket &socket() { return socket_; }
 
 private:
+    const Projector *projector_;
     QTcpSocket socket_;
     QByteArray greeting_;
     QByteArray buffer_;
@@ -112,10 +117,7 @@ struct Bridge {
     }
     // The first status has been read.
     bool ready() {
-        QDeadlineTimer deadline(kWaitMs);
-        while (projector->state().power == bridge::Power::Unknown && !deadline.hasExpired())
-            QTest::qWait(20);
-        return projector->state().power != bridge::Power::Unknown;
+        return QTest::qWaitFor([this] { return projector->state().power != bridge::Power::Unknown; }, kWaitMs);
     }
     // The datagrams the controller has received so far.
     QByteArrayList notifications() {
@@ -138,7 +140,7 @@ private slots:
         Bridge bridge;
         QVERIFY(!bridge.sim.path().isEmpty());
         QVERIFY(bridge.ready());
-        Controller room(bridge.server->port());
+        Controller room(bridge.server->port(), bridge.projector.get());
         QCOMPARE(room.greeting(), QByteArray("PJLINK 0\r"));
 
         QCOMPARE(room.ask("%1POWR ?"), QByteArray("%1POWR=0\r"));
