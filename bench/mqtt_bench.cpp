@@ -26,8 +26,8 @@
 #include <memory>
 #include <vector>
 
-#include "mqtt_client/mqtt_client.h"
 #include "mosquitto_process.h"
+#include "mqtt_client/mqtt_client.h"
 #include "stats.h"
 
 using namespace bench;
