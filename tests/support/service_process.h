@@ -64,10 +64,15 @@ public:
                 break;
             if (choice_ == Port::None)
                 return true;
+            // The port asked for, or the first one it listens on when it chose.
+            const auto listens = [&]() -> quint16 {
+                const QList<quint16> ports = listeningPorts();
+                return asked == 0 ? ports.value(0) : ports.contains(asked) ? asked : 0;
+            };
             quint16 got = 0;
-            (void)QTest::qWaitFor([&] { return process_.state() != QProcess::Running || (got = listeningPort()) != 0; },
+            (void)QTest::qWaitFor([&] { return process_.state() != QProcess::Running || (got = listens()) != 0; },
                                   20000);
-            if (got != 0 && (asked == 0 || got == asked)) {
+            if (got != 0) {
                 port_ = got;
                 return true;
             }
@@ -99,7 +104,8 @@ public:
     }
 
     quint16 port() const { return port_; }
-    bool listening() const { return port_ != 0 && listeningPort() == port_; }
+    bool listening() const { return port_ != 0 && listeningPorts().contains(port_); }
+    qint64 processId() const { return process_.processId(); }
     // Everything the program has said, all runs.
     QByteArray log() const {
         QFile file(logPath());
@@ -116,11 +122,11 @@ public:
 private:
     QString logPath() const { return dir_.filePath(QStringLiteral("service.log")); }
 
-    // The port the process listens on at 127.0.0.1, or 0.
-    quint16 listeningPort() const {
+    // The ports the process listens on at 127.0.0.1.
+    QList<quint16> listeningPorts() const {
         const qint64 pid = process_.processId();
         if (pid <= 0)
-            return 0;
+            return {};
         QSet<QByteArray> sockets;  // "socket:[INODE]" of each of its descriptors
         const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
         for (const QString &fd : QDir(fds).entryList(QDir::System | QDir::NoDotAndDotDot)) {
@@ -131,15 +137,16 @@ private:
         }
         QFile table(QStringLiteral("/proc/net/tcp"));
         if (!table.open(QIODevice::ReadOnly))
-            return 0;
+            return {};
         // "sl local rem st tx:rx tr:when retrnsmt uid timeout inode ...", addresses in hex
+        QList<quint16> ports;
         for (const QByteArray &line : table.readAll().split('\n')) {
             const QList<QByteArray> field = line.simplified().split(' ');
             if (field.size() > 9 && field[3] == "0A" && field[1].startsWith("0100007F:")
                 && sockets.contains("socket:[" + field[9] + ']'))
-                return quint16(field[1].mid(9).toUInt(nullptr, 16));
+                ports.append(quint16(field[1].mid(9).toUInt(nullptr, 16)));
         }
-        return 0;
+        return ports;
     }
 
     QTemporaryDir dir_;
