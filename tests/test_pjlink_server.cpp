@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -91,15 +92,19 @@ private:
 // The bridge's projector on a fresh simulator, and its PJLink face on an
 // ephemeral port of 127.0.0.1. A controller listens for notifications.
 struct Bridge {
+    // The simulator behind a link that goes with it: a stopped simulator's
+    // device number, taken again by another test's, is never reopened.
+    QTemporaryDir dir;
     SimProcess sim;
     std::unique_ptr<Projector> projector;
     std::unique_ptr<PjlinkServer> server;
     QUdpSocket controller;
 
-    explicit Bridge(const QByteArray &password = {}, const QStringList &simOptions = {}) : sim(simOptions) {
+    explicit Bridge(const QByteArray &password = {}, const QStringList &simOptions = {})
+        : sim(simOptions + QStringList{QStringLiteral("--link"), dir.filePath(QStringLiteral("projector"))}) {
         bridge::ProjectorConfig config;
         config.name = QStringLiteral("Hall A");
-        config.device = sim.path();
+        config.device = dir.filePath(QStringLiteral("projector"));
         config.statusPollMs = 200;
         config.slowPollMs = 1000;
         projector = std::make_unique<Projector>(config);
