@@ -11,8 +11,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,17 +23,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "service_process.h"
 #include "sim_process.h"
 #include "wire_tap.h"
 
 namespace {
 
 QTextStream out(stdout);
-
-quint16 freePort() {
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
-}
 
 // A PJLink controller: after each reply (the greeting first) `next` gives
 // the request to send, if any; every round trip is timed.
@@ -72,26 +66,25 @@ private:
     std::function<QByteArray(Controller &)> next_;
 };
 
+// The bridge listening for PJLink; `arguments(port)` gives its command line
+// for its (first) PJLink port.
 struct Bridge {
-    explicit Bridge(const QStringList &arguments) {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral(MV70_BRIDGE_PROGRAM), arguments);
-        process.waitForStarted();
+    explicit Bridge(ServiceProcess::Prepare arguments)
+        : service(QStringLiteral(MV70_BRIDGE_PROGRAM), ServiceProcess::Port::Given, std::move(arguments)) {
+        started = service.start();
     }
-    ~Bridge() {
-        process.terminate();
-        process.waitForFinished(10000);
-    }
+    ~Bridge() { service.terminate(); }
+    quint16 port() const { return service.port(); }
     // utime + stime in clock ticks, and the resident and peak sizes in kB.
     qint64 cpuTicks() const {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(process.processId()));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(service.processId()));
         if (!stat.open(QIODevice::ReadOnly))
             return -1;
         const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
         return fields.value(12).toLongLong() + fields.value(13).toLongLong();
     }
     qint64 statusKb(const QByteArray &key) const {
-        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        QFile status(QStringLiteral("/proc/%1/status").arg(service.processId()));
         if (!status.open(QIODevice::ReadOnly))
             return -1;
         for (const QByteArray &line : status.readAll().split('\n'))
@@ -99,7 +92,8 @@ struct Bridge {
                 return line.mid(key.size() + 1).trimmed().split(' ').first().toLongLong();
         return -1;
     }
-    QProcess process;
+    ServiceProcess service;
+    bool started = false;
 };
 
 // The event loop for `ms`: a real one, not QTest's, which sleeps 10 ms
@@ -187,11 +181,13 @@ struct Room {
 
 void cached(int seconds) {
     SimProcess sim({QStringLiteral("--delay"), QStringLiteral("100")});
-    const quint16 port = freePort();
-    Bridge bridge(
-        {QStringLiteral("--port"), sim.path(), QStringLiteral("--pjlink"), QStringLiteral("127.0.0.1:%1").arg(port)});
-    if (!listening(port))
+    Bridge bridge([&](quint16 port) {
+        return QStringList{QStringLiteral("--port"), sim.path(), QStringLiteral("--pjlink"),
+                           QStringLiteral("127.0.0.1:%1").arg(port)};
+    });
+    if (!bridge.started)
         return;
+    const quint16 port = bridge.port();
     runFor(2000);  // the first readings
     Room room(port);
     Controller probe(port, [](Controller &c) {
@@ -208,13 +204,16 @@ void cached(int seconds) {
 void powr(int samples) {
     SimProcess sim({QStringLiteral("--countdown"), QStringLiteral("0")});
     WireTap tap(sim.path());
-    const quint16 port = freePort();
     // No polls in the way: the figure is for a free line.
-    Bridge bridge({QStringLiteral("--port"), tap.path(), QStringLiteral("--pjlink"),
-                   QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--status-poll"), QStringLiteral("3600000"),
-                   QStringLiteral("--slow-poll"), QStringLiteral("3600000")});
-    if (!listening(port))
+    Bridge bridge([&](quint16 port) {
+        return QStringList{QStringLiteral("--port"),        tap.path(),
+                           QStringLiteral("--pjlink"),      QStringLiteral("127.0.0.1:%1").arg(port),
+                           QStringLiteral("--status-poll"), QStringLiteral("3600000"),
+                           QStringLiteral("--slow-poll"),   QStringLiteral("3600000")};
+    });
+    if (!bridge.started)
         return;
+    const quint16 port = bridge.port();
     waitFor([&] { return tap.count("CR PRESSURE") > 0; }, 10000);
     QElapsedTimer clock;
     clock.start();
@@ -243,23 +242,27 @@ void powr(int samples) {
 void fifty(int seconds) {
     constexpr int kProjectors = 50;
     std::vector<std::unique_ptr<SimProcess>> sims;
-    QTemporaryDir dir;
-    QFile config(dir.filePath(QStringLiteral("bridge.conf")));
-    if (!config.open(QIODevice::WriteOnly))
-        return;
-    std::vector<quint16> ports;
-    for (int i = 0; i < kProjectors; ++i) {
+    for (int i = 0; i < kProjectors; ++i)
         sims.push_back(std::make_unique<SimProcess>());
-        ports.push_back(freePort());
-        config.write(QStringLiteral("[p%1]\nport=%2\npjlink=127.0.0.1:%3\n")
-                         .arg(i)
-                         .arg(sims.back()->path())
-                         .arg(ports.back())
-                         .toUtf8());
-    }
-    config.close();
-    Bridge bridge({QStringLiteral("--config"), config.fileName()});
-    if (!listening(ports.back()))
+    QTemporaryDir dir;
+    std::vector<quint16> ports;
+    // The first projector's port is the one the fixture gives; the others
+    // are found free alike, anew at each start.
+    Bridge bridge([&](quint16 first) {
+        QFile config(dir.filePath(QStringLiteral("bridge.conf")));
+        ports.clear();
+        if (config.open(QIODevice::WriteOnly))
+            for (int i = 0; i < kProjectors; ++i) {
+                ports.push_back(i == 0 ? first : ServiceProcess::portFreeNow());
+                config.write(QStringLiteral("[p%1]\nport=%2\npjlink=127.0.0.1:%3\n")
+                                 .arg(i)
+                                 .arg(sims[size_t(i)]->path())
+                                 .arg(ports.back())
+                                 .toUtf8());
+            }
+        return QStringList{QStringLiteral("--config"), config.fileName()};
+    });
+    if (!bridge.started || !listening(ports.back()))
         return;
     runFor(3000);
     const qint64 cpuBefore = bridge.cpuTicks();
@@ -297,11 +300,13 @@ void fifty(int seconds) {
 
 void cost(int seconds) {
     SimProcess sim;
-    const quint16 port = freePort();
-    Bridge bridge(
-        {QStringLiteral("--port"), sim.path(), QStringLiteral("--pjlink"), QStringLiteral("127.0.0.1:%1").arg(port)});
-    if (!listening(port))
+    Bridge bridge([&](quint16 port) {
+        return QStringList{QStringLiteral("--port"), sim.path(), QStringLiteral("--pjlink"),
+                           QStringLiteral("127.0.0.1:%1").arg(port)};
+    });
+    if (!bridge.started)
         return;
+    const quint16 port = bridge.port();
     runFor(2000);
     const double tick = double(sysconf(_SC_CLK_TCK));
     qint64 before = bridge.cpuTicks();

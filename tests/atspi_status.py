@@ -17,83 +17,22 @@ reads the panel's accessibility tree through AT-SPI (python3-pyatspi):
 - "End the program" ends it.
 """
 
-import os
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
+from desktop_session import Session
+
 PANEL, SIM = sys.argv[1], sys.argv[2]
 TIMEOUT = 15.0
-processes = []
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
-
-
-def start(argv, **kwargs):
-    process = subprocess.Popen(argv, **kwargs)
-    processes.append(process)
-    return process
-
-
-def wait_for(predicate, timeout=TIMEOUT, step=0.02):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(step)
-    return None
-
-
-def stop_all():
-    for process in reversed(processes):
-        if process.poll() is None:
-            process.terminate()
-            try:
-                process.wait(5)
-            except subprocess.TimeoutExpired:
-                process.kill()
+session = Session(TIMEOUT)
+check, start, wait_for = session.check, session.start, session.wait_for
 
 
 def main():
-    if not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
-        sys.exit("run me inside dbus-run-session")
-
-    # The accessibility bus, and a screen reader's "I am here".
-    start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
-    import gi
-    gi.require_version("Gio", "2.0")
-    from gi.repository import Gio, GLib
-    session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-
-    def bus_ready():
-        reply = session.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                  "NameHasOwner", GLib.Variant("(s)", ("org.a11y.Bus",)),
-                                  GLib.VariantType("(b)"), Gio.DBusCallFlags.NONE, -1, None)
-        return reply.unpack()[0]
-
-    if not wait_for(bus_ready):
-        sys.exit("the accessibility bus did not start")
-    session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
-                      GLib.Variant("(ssv)", ("org.a11y.Status", "ScreenReaderEnabled", GLib.Variant("b", True))),
-                      None, Gio.DBusCallFlags.NONE, -1, None)
-
-    # A virtual display.
-    read_end, write_end = os.pipe()
-    start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-          pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as display:
-        number = display.readline().strip()
-    if not number:
-        sys.exit("Xvfb did not start")
+    session.start_desktop()
+    from gi.repository import GLib
 
     # The simulated projector; its log says when it answers.
     sim = start([SIM, "--verbose"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -109,13 +48,7 @@ def main():
 
     threading.Thread(target=read_log, daemon=True).start()
 
-    env = dict(os.environ, DISPLAY=":" + number, QT_QPA_PLATFORM="xcb", MV70_COM1=device)
-    env.pop("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", None)  # on because a screen reader is, not by force
-    if env.get("ASAN_OPTIONS"):
-        # On X11, libxkbcommon strndup()s counted strings that are not
-        # NUL-terminated: legal, but strict_string_checks reports it.
-        env["ASAN_OPTIONS"] += ":strict_string_checks=0"
-    panel = start([PANEL], env=env)
+    panel = start([PANEL], env=session.panel_env(MV70_COM1=device))
 
     import pyatspi
 
@@ -241,8 +174,8 @@ def main():
 try:
     main()
 finally:
-    stop_all()
-if failures:
-    print(len(failures), "failure(s)")
+    session.stop_all()
+if session.failures:
+    print(len(session.failures), "failure(s)")
     sys.exit(1)
 print("PASS")

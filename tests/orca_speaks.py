@@ -25,7 +25,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
+
+from desktop_session import Session
 
 PANEL, SIM = sys.argv[1], sys.argv[2]
 
@@ -45,41 +46,8 @@ sys.argv = ["orca", "--replace", "-d", "speech", "--debug-file=" + path]
 runpy.run_path("/usr/bin/orca", run_name="__main__")
 """
 TIMEOUT = 30.0
-processes = []
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
-    return condition
-
-
-def start(argv, **kwargs):
-    process = subprocess.Popen(argv, **kwargs)
-    processes.append(process)
-    return process
-
-
-def stop(process):
-    if process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-
-
-def wait_for(predicate, timeout=TIMEOUT, step=0.05):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(step)
-    return None
+session = Session(TIMEOUT, step=0.05)
+check, start, stop, wait_for = session.check, session.start, session.stop, session.wait_for
 
 
 class Speech:
@@ -117,63 +85,29 @@ class Speech:
 
 
 def main(work):
-    if not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
-        sys.exit("run me inside dbus-run-session")
     home = os.path.join(work, "home")
     os.makedirs(home)
     # Orca's settings start from its defaults, in a home of this test's own.
-    base_env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                    XDG_DATA_HOME=os.path.join(home, ".local/share"), XDG_CACHE_HOME=os.path.join(home, ".cache"))
-    base_env.pop("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", None)  # on because a screen reader is, not by force
-
-    # The accessibility bus, and a screen reader's "I am here".
-    start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=base_env)
-    import gi
-    gi.require_version("Gio", "2.0")
-    from gi.repository import Gio, GLib
-    session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-
-    def bus_ready():
-        reply = session.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                  "NameHasOwner", GLib.Variant("(s)", ("org.a11y.Bus",)),
-                                  GLib.VariantType("(b)"), Gio.DBusCallFlags.NONE, -1, None)
-        return reply.unpack()[0]
-
-    if not wait_for(bus_ready):
-        sys.exit("the accessibility bus did not start")
-    session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
-                      GLib.Variant("(ssv)", ("org.a11y.Status", "ScreenReaderEnabled", GLib.Variant("b", True))),
-                      None, Gio.DBusCallFlags.NONE, -1, None)
-
-    # A virtual display with a window manager, so that the window is active.
-    read_end, write_end = os.pipe()
-    start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-          pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as display:
-        number = display.readline().strip()
-    if not number:
-        sys.exit("Xvfb did not start")
-    env = dict(base_env, DISPLAY=":" + number)
-    start(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def window_manager_up():
-        probe = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env,
-                               capture_output=True, text=True)
-        return "window id" in probe.stdout
-
-    if not wait_for(window_manager_up):
-        sys.exit("openbox did not start")
+    session.set_home(home)
+    session.start_desktop(window_manager=True)
+    env = session.env
 
     # The simulated projector, reached through a name that outlives it.
     com1 = os.path.join(work, "com1")
 
+    sim_log = os.path.join(work, "sim.log")  # every command each simulator heard
+
     def start_sim(*options):
-        sim = start([SIM, "--link", com1] + list(options), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                    text=True)
+        with open(sim_log, "a") as log:
+            sim = start([SIM, "--verbose", "--link", com1] + list(options), stdout=subprocess.PIPE, stderr=log,
+                        text=True)
         if not sim.stdout.readline().strip():
             sys.exit("mv70-sim did not start")
         return sim
+
+    def heard(command):
+        with open(sim_log, encoding="utf-8", errors="replace") as log:
+            return log.read().count('"%s" ->' % command)
 
     sim = start_sim("--split", "1")  # the reply in pieces: its reading is still said once
 
@@ -186,12 +120,7 @@ def main(work):
     if not wait_for(lambda: speech.log_holds("ORCA: Starting registry")):
         sys.exit("Orca did not start (Debian package orca)")
 
-    panel_env = dict(env, QT_QPA_PLATFORM="xcb", MV70_COM1=com1)
-    if panel_env.get("ASAN_OPTIONS"):
-        # On X11, libxkbcommon strndup()s counted strings that are not
-        # NUL-terminated: legal, but strict_string_checks reports it.
-        panel_env["ASAN_OPTIONS"] += ":strict_string_checks=0"
-    panel = start([PANEL], env=panel_env)
+    panel = start([PANEL], env=session.panel_env(MV70_COM1=com1))
 
     import pyatspi
 
@@ -235,9 +164,11 @@ def main(work):
         # reply window: each repeat ends in " X X X X" while nobody answers.
         up = find(lambda n: n.name == "Cursor up")
         x, y, width, height = up.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        before = heard("C3C")
         subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "mousedown", "1"], env=env,
                        check=True)
-        time.sleep(1.5)  # some seven repeats; any number above one will do
+        # The press's command and two repeats; any number of repeats above one will do.
+        check(wait_for(lambda: heard("C3C") >= before + 3), "'Cursor up' held repeats (%d)" % (heard("C3C") - before))
         subprocess.run(["xdotool", "mouseup", "1"], env=env, check=True)
 
     projector = {"sim": sim}
@@ -284,10 +215,9 @@ work = tempfile.mkdtemp(prefix="mv70-orca-")
 try:
     main(work)
 finally:
-    for process in reversed(processes):
-        stop(process)
-if failures:
-    print(len(failures), "failure(s); Orca's debug file:", os.path.join(work, "orca.debug"))
+    session.stop_all()
+if session.failures:
+    print(len(session.failures), "failure(s); Orca's debug file:", os.path.join(work, "orca.debug"))
     sys.exit(1)
 shutil.rmtree(work, ignore_errors=True)
 print("PASS")

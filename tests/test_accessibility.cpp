@@ -156,9 +156,9 @@ void TestAccessibility::noEventWhileNobodyListens() {
         f->Label11->setText(QString::number(i));
         f->Label12->setText(QString(i, u'x'));
         f->Label22->setText(QStringLiteral(" reading ") + QString::number(i));
-        QTest::qWait(1);
+        QTest::qWait(1);  // changes spread out in time, as they come: painted at once or held back
     }
-    QTest::qWait(3 * MonitorLine::kSteadyRepaintIntervalMs);
+    QTest::qWait(3 * MonitorLine::kSteadyRepaintIntervalMs);  // a time, past any held-back repaint: none may tell
     for (const MonitorLine *line : {f->Label11, f->Label12, f->Label22})
         QCOMPARE(line->nameChangesRaised(), quint64{0});
 

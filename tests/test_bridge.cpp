@@ -4,7 +4,6 @@
 // follows them, callers at once on one line, a projector that stops
 // answering; and the command line and configuration file.
 
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -18,6 +17,7 @@
 #include "logic/trace.h"
 #include "projector/projector.h"
 #include "projector/readings.h"
+#include "service_process.h"
 #include "sim_process.h"
 #include "wire_tap.h"
 
@@ -79,11 +79,6 @@ struct Controller {
 private:
     std::function<QByteArray(Controller &)> next_;
 };
-
-quint16 freePort() {
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
-}
 
 // Qt SerialPort's lock file of a device, in the first folder it may write to.
 bool lockFileExists(const QString &device) {
@@ -296,7 +291,8 @@ void TestBridge::callersAtOnceNeverShareAReplyWindow() {
     now_and_then.start(700);
     toggler.start(90);  // faster than the projector answers: the queue grows
     reader.start(5);
-    QTest::qWait(6000);
+    // Until each caller has had its turns, and the poller its under their load.
+    QTRY_VERIFY_WITH_TIMEOUT(asked > 20 && reads > 100 && rig.tap.count("CR0") - statusBefore >= 2, 30000);
     now_and_then.stop();
     toggler.stop();
     reader.stop();
@@ -377,14 +373,15 @@ void TestBridge::threeKindsOfControllerThroughPjlink() {
     SimProcess sim({QStringLiteral("--delay"), QStringLiteral("150")});
     WireTap tap(sim.path());
     QVERIFY(!tap.path().isEmpty());
-    const quint16 port = freePort();
-    QProcess bridge;
-    bridge.start(QStringLiteral(MV70_BRIDGE_PROGRAM),
-                 {QStringLiteral("--port"), tap.path(), QStringLiteral("--pjlink"),
-                  QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--status-poll"),
-                  QString::number(kStatusPollMs), QStringLiteral("--slow-poll"), QStringLiteral("4000")});
-    QByteArray log;
-    QTRY_VERIFY_WITH_TIMEOUT((log += bridge.readAllStandardError()).contains("PJLink on"), 10000);
+    ServiceProcess bridge(QStringLiteral(MV70_BRIDGE_PROGRAM), ServiceProcess::Port::Given, [&](quint16 port) {
+        return QStringList{QStringLiteral("--port"),        tap.path(),
+                           QStringLiteral("--pjlink"),      QStringLiteral("127.0.0.1:%1").arg(port),
+                           QStringLiteral("--status-poll"), QString::number(kStatusPollMs),
+                           QStringLiteral("--slow-poll"),   QStringLiteral("4000")};
+    });
+    QVERIFY(bridge.start());
+    const quint16 port = bridge.port();
+    QTRY_VERIFY_WITH_TIMEOUT(bridge.log().contains("PJLink on"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(tap.count("CR PRESSURE") > 0, 10000);  // the first round of readings is in
 
     const qsizetype start = tap.commands().size();
@@ -407,7 +404,8 @@ void TestBridge::threeKindsOfControllerThroughPjlink() {
     });
     Controller openlp(port, [](Controller &) { return QByteArray("%1POWR ?"); });
     companionPoll.start(1000);
-    QTest::qWait(9000);
+    // Until each kind of controller has had its turns.
+    QTRY_VERIFY_WITH_TIMEOUT(companions.size() >= 8 && rounds >= 2 && openlp.replies.size() > 100, 60000);
     companionPoll.stop();
     QTRY_VERIFY_WITH_TIMEOUT(
         std::all_of(companions.begin(), companions.end(), [](const auto &c) { return c->replies.size() == 2; }), 10000);
@@ -430,9 +428,7 @@ void TestBridge::threeKindsOfControllerThroughPjlink() {
         std::count_if(during.begin(), during.end(), [](const auto &c) { return c.text == "CR0"; });
     QVERIFY2(statusQueries <= span / kStatusPollMs + 1,
              qPrintable(QStringLiteral("%1 status queries in %2 ms").arg(statusQueries).arg(span)));
-    bridge.terminate();
-    QVERIFY(bridge.waitForFinished(10000));
-    QCOMPARE(bridge.exitCode(), 0);
+    QCOMPARE(bridge.terminate(), 0);
 }
 
 // A slow projector behind the bridge program, read all along by a PJLink
@@ -445,9 +441,12 @@ void TestBridge::aSlowProjectorIsNeverMisread() {
     SimProcess sim({QStringLiteral("--countdown"), QStringLiteral("1000")});
     WireTap tap(sim.path());
     tap.setReplyDelay(600);
-    const quint16 port = freePort();
-    QProcess bridge;
-    QByteArray log;
+    const char *window = "1000";
+    ServiceProcess bridge(QStringLiteral(MV70_BRIDGE_PROGRAM), ServiceProcess::Port::Given, [&](quint16 port) {
+        return QStringList{"--port",        tap.path(), "--pjlink",       QStringLiteral("127.0.0.1:%1").arg(port),
+                           "--status-poll", "1000",     "--slow-poll",    "14000",
+                           "--serial",      "SN-1",     "--reply-window", window};
+    });
     std::unique_ptr<Controller> client;
     // What each reading may be now, besides ERR3 and ERR4 (not known).
     QHash<QByteArray, QByteArrayList> right{{"POWR", {"0"}}, {"INPT", {"11"}}, {"AVMT", {"30"}}};
@@ -455,13 +454,10 @@ void TestBridge::aSlowProjectorIsNeverMisread() {
     QHash<QByteArray, QByteArray> last;
     QByteArrayList wrong;
     int checked = 0;
-    const auto start = [&](const char *window) {
-        log.clear(), last.clear();
-        bridge.start(QStringLiteral(MV70_BRIDGE_PROGRAM),
-                     {"--port", tap.path(), "--pjlink", QStringLiteral("127.0.0.1:%1").arg(port), "--status-poll",
-                      "1000", "--slow-poll", "14000", "--serial", "SN-1", "--reply-window", window});
-        return QTest::qWaitFor([&] { return (log += bridge.readAllStandardError()).contains("PJLink on"); }, 10000)
-            && (client = std::make_unique<Controller>(port, [&](Controller &c) {
+    const auto start = [&](const char *windowMs) {
+        last.clear(), window = windowMs;
+        return bridge.start()
+            && (client = std::make_unique<Controller>(bridge.port(), [&](Controller &c) {
                     const QByteArray reply = c.replies.constLast(), key = reply.mid(2, 4), value = reply.mid(7);
                     if (reply.startsWith("%1") && (++checked, last[key] = value, value != "ERR3" && value != "ERR4")
                         && !right[key].contains(value))
@@ -475,7 +471,7 @@ void TestBridge::aSlowProjectorIsNeverMisread() {
     const auto set = [&](const QByteArray &request, const QByteArray &key, const QByteArrayList &now) {
         right[key] += now;
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.connectToHost(QHostAddress::LocalHost, bridge.port());
         socket.write(request + '\r');
         QByteArray got;
         (void)QTest::qWaitFor([&] { return (got += socket.readAll()).count('\r') >= 2; }, 20000);
@@ -502,9 +498,10 @@ void TestBridge::aSlowProjectorIsNeverMisread() {
 
     client->socket.write("%1AVMT 30\r");  // changes nothing; its reply comes after the bridge has ended
     QTRY_COMPARE_WITH_TIMEOUT(tap.count("C0E"), 1, 10000);
-    bridge.terminate();
-    QVERIFY(bridge.waitForFinished(10000) && start("2000") && reads("ERST", "000000"));
-    QVERIFY2((log += bridge.readAllStandardError()).contains("dropped 1 bytes"), log.constData());
+    QCOMPARE(bridge.terminate(), 0);
+    const qsizetype logged = bridge.log().size();
+    QVERIFY(start("2000") && reads("ERST", "000000"));
+    QVERIFY2(bridge.log().mid(logged).contains("dropped 1 bytes"), bridge.log().constData());
     tap.setReplyDelay(1500);
     QCOMPARE(set("%1INPT 11", "INPT", {"11"}), "%1INPT=OK");
 
@@ -518,8 +515,7 @@ void TestBridge::aSlowProjectorIsNeverMisread() {
     QCOMPARE(tap.overlaps(), inStall);
     QVERIFY2(wrong.isEmpty(), wrong.join(' ').constData());
     qInfo("%d readings checked, %d commands sent to the stalled projector", checked, inStall);
-    bridge.terminate();
-    QVERIFY(bridge.waitForFinished(10000));
+    QCOMPARE(bridge.terminate(), 0);
 }
 
 // The line itself goes (the simulator ends and its device with it) and

@@ -43,19 +43,22 @@ public:
             return;
         display_ = u':' + QString::fromLatin1(xvfb_.readLine()).trimmed();
         env_.insert(QStringLiteral("DISPLAY"), display_);
+        // Ready once it has announced itself on the root window, which
+        // xprop -spy prints (with all the root window's properties) as it
+        // happens.
+        QProcess spy;
+        spy.setProcessEnvironment(env_);
+        spy.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("-spy")});
         wm_.setProcessEnvironment(env_);
         wm_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        // Ready once it has announced itself on the root window.
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 20 * kSeconds) {
-            if (run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-                    .contains("window id")) {
-                ready_ = true;
-                break;
-            }
-            QTest::qWait(100);
-        }
+        QByteArray said;
+        ready_ = QTest::qWaitFor(
+            [&] {
+                return (said += spy.readAllStandardOutput()).contains("_NET_SUPPORTING_WM_CHECK(WINDOW): window id");
+            },
+            20 * kSeconds);
+        spy.kill();
+        spy.waitForFinished();
     }
     ~Desktop() {
         for (QProcess *process : {&wm_, &xvfb_}) {
@@ -168,23 +171,21 @@ public:
     }
     void releaseMouse() { desktop_.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")}); }
 
-    // Waits until no C09 has come for a second. False when they keep coming.
+    // Waits until no C09 has come for a second (a time, since a repeat that
+    // has stopped sends nothing to wait for). False when they keep coming.
     bool repeatStops() {
-        QElapsedTimer clock;
-        clock.start();
+        QElapsedTimer quiet;
+        quiet.start();
         int count = sim.received("C09");
-        qint64 since = 0;
-        while (clock.elapsed() < 10 * kSeconds) {
-            QTest::qWait(100);
-            const int now = sim.received("C09");
-            if (now != count) {
-                count = now;
-                since = clock.elapsed();
-            } else if (clock.elapsed() - since >= 1 * kSeconds) {
-                return true;
-            }
-        }
-        return false;
+        return QTest::qWaitFor(
+            [&] {
+                if (const int now = sim.received("C09"); now != count) {
+                    count = now;
+                    quiet.start();
+                }
+                return quiet.elapsed() >= 1 * kSeconds;
+            },
+            10 * kSeconds);
     }
 
     // Waits for the program's end: its exit code, or -1.

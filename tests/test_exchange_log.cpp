@@ -207,11 +207,16 @@ void TestExchangeLog::aStuckFileNeverHoldsTheCallerUp() {
     reader.join();
     // Every line is either written or counted.
     const qsizetype written = all.count(" C F   I N P U T   V I D E O   V I D E O CR ");
-    const QRegularExpressionMatch note =
-        QRegularExpression(u"\t--\t(\\d+) lines not logged"_qs).match(QString::fromUtf8(all));
-    QVERIFY2(note.hasMatch(), all.right(300).constData());
+    // The writer notes what it dropped once per pass, so there may be several notes.
+    qint64 noted = 0, notes = 0;
+    for (const QRegularExpressionMatch &note :
+         QRegularExpression(u"\t--\t(\\d+) lines not logged"_qs).globalMatch(QString::fromUtf8(all))) {
+        noted += note.captured(1).toLongLong();
+        ++notes;
+    }
+    QVERIFY2(notes > 0, all.right(300).constData());
     QVERIFY(written > added / 4);
-    QCOMPARE(written + note.captured(1).toLongLong() + droppedAtEnd, added);
+    QCOMPARE(written + noted + droppedAtEnd, added);
 }
 
 void TestExchangeLog::ctlEndsWhateverTheLogsReaderDoes_data() {

@@ -85,7 +85,7 @@ void TestFaults::sendingOnAVanishedLineIsToldOnce() {
     QVERIFY(f->Label11->text().isEmpty());  // nothing was sent: no trace, nothing awaited
     QVERIFY(!f->Timer2.isActive());
     QCOMPARE(f->AwaitingReply(), quint8(0));
-    QTest::qWait(50);
+    QTest::qWait(50);  // a time: a second report must not come, so there is no event to wait for
     QCOMPARE(lost.size(), 1);
     QVERIFY(f.warnings.isEmpty());
 }
@@ -224,7 +224,7 @@ void TestFaults::endDuringAnArrivingReply() {
     const QString shown = f->Label12->text();
     click(f, "Command16");
     f.com1.write("0\r");
-    QTest::qWait(100);  // give anything still queued its chance to arrive
+    QTest::qWait(50);  // a time: what is still queued must not arrive, so there is no event to wait for
     QCOMPARE(f->RxBuffer(), QStringLiteral("8"));
     QCOMPARE(f->Label12->text(), shown);
     QVERIFY(!f->MSComm1.PortOpen());

@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkDatagram>
-#include <QProcess>
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <QtTest>
@@ -26,50 +25,48 @@ const QString kBase = QStringLiteral("mv70/hall/");
 constexpr int kWaitMs = 20000;
 const QString kDiscovery = QStringLiteral("homeassistant/device/mv70_hall/config");
 
-// mv70-bridge for one projector, its messages kept. "$PASSWORD_FILE" in
-// `more` stands for the file that holds `password`.
+// mv70-bridge for one projector, its messages kept; with `pjlink`, its
+// PJLink face listens too, on a loopback port of its own. "$PASSWORD_FILE"
+// in `more` stands for the file that holds `password`.
 class BridgeProcess {
 public:
-    BridgeProcess(const QString &device, const MosquittoProcess &broker, const QString &password,
-                  const QStringList &more = {}) {
-        QFile file(dir_.filePath(QStringLiteral("password")));
+    BridgeProcess(const QString &device, const MosquittoProcess &broker, const QString &password, bool pjlink = false,
+                  const QStringList &more = {})
+        : service_(
+            QStringLiteral(MV70_BRIDGE_PROGRAM), pjlink ? ServiceProcess::Port::Given : ServiceProcess::Port::None,
+            [this, device, pjlink, more, url = broker.url()](quint16 port) {
+                QStringList arguments{"--port", device, "--name",      "hall", "--status-poll",        "500",
+                                      "--mqtt", url,    "--mqtt-user", kUser,  "--mqtt-password-file", passwordFile()};
+                if (pjlink)
+                    arguments << "--pjlink" << QStringLiteral("127.0.0.1:%1").arg(port);
+                return arguments + QStringList(more).replaceInStrings(QStringLiteral("$PASSWORD_FILE"), passwordFile());
+            }) {
+        QFile file(passwordFile());
         if (file.open(QIODevice::WriteOnly)) {
             file.write(password.toUtf8() + '\n');
             file.close();
             file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
         }
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QStringLiteral(MV70_BRIDGE_PROGRAM),
-                       QStringList{"--port", device, "--name", "hall", "--status-poll", "500", "--mqtt", broker.url(),
-                                   "--mqtt-user", kUser, "--mqtt-password-file", file.fileName()}
-                           + QStringList(more).replaceInStrings(QStringLiteral("$PASSWORD_FILE"), file.fileName()));
-        process_.waitForStarted(5000);
+        service_.start();
     }
     ~BridgeProcess() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000))
-                process_.kill();
-        }
+        if (service_.terminate() < 0)
+            service_.kill();
     }
-    QString log() {
-        log_ += QString::fromUtf8(process_.readAll());
-        return log_;
-    }
+    QString log() const { return QString::fromUtf8(service_.log()); }
     bool waitLog(const QString &text, int timeoutMs = 20000) {
-        return MqttPeer::waitUntil([&] { return log().contains(text); }, timeoutMs);
+        return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs);
     }
-    qint64 pid() const { return process_.processId(); }
+    qint64 pid() const { return service_.processId(); }
     // Ends the bridge as a crash would: no goodbye to the broker.
-    void kill9() {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    void kill9() { service_.kill(); }
+    quint16 pjlinkPort() const { return service_.port(); }
 
 private:
+    QString passwordFile() const { return dir_.filePath(QStringLiteral("password")); }
+
     QTemporaryDir dir_;
-    QProcess process_;
-    QString log_;
+    ServiceProcess service_;
 };
 
 // The payloads seen on `topic`, each change once.
@@ -211,19 +208,23 @@ private slots:
         SimProcess sim;
         QVERIFY(!sim.path().isEmpty());
         MosquittoProcess broker(kUser, kPassword);
-        const quint16 pjlinkPort = MosquittoProcess::freePort();
-        BridgeProcess bridge(sim.path(), broker, QStringLiteral("guess"),
-                             {"--pjlink", QStringLiteral("127.0.0.1:%1").arg(pjlinkPort)});
+        BridgeProcess bridge(sim.path(), broker, QStringLiteral("guess"), true);
         QVERIFY2(bridge.waitLog(QStringLiteral("not authorised")), qPrintable(bridge.log()));
+        const quint16 pjlinkPort = bridge.pjlinkPort();
 
         QTcpSocket pjlink;
         pjlink.connectToHost(QHostAddress::LocalHost, pjlinkPort);
         QVERIFY(pjlink.waitForConnected(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(pjlink.canReadLine() || pjlink.bytesAvailable() >= 9, 10000);
-        QCOMPARE(pjlink.readAll(), "PJLINK 0\r");
-        // The first status is read once the line has been quiet a reply window: asked until then.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (pjlink.write("%1POWR ?\r"), pjlink.waitForReadyRead(5000), pjlink.readAll() == "%1POWR=0\r"), 10000);
+        QByteArray buffer;
+        const auto reply = [&] {
+            (void)QTest::qWaitFor([&] { return (buffer += pjlink.readAll()).contains('\r'); }, 10000);
+            const QByteArray line = buffer.left(buffer.indexOf('\r') + 1);
+            buffer.remove(0, line.size());
+            return line;
+        };
+        QCOMPARE(reply(), "PJLINK 0\r");
+        // PJLink answers from the projector's readings: ERR4 until the first is in.
+        QTRY_COMPARE_WITH_TIMEOUT((pjlink.write("%1POWR ?\r"), reply()), QByteArray("%1POWR=0\r"), 10000);
         QCOMPARE(bridge.log().count(u"not authorised"), 1);
     }
 
@@ -241,10 +242,8 @@ private slots:
         MosquittoProcess broker(kUser, kPassword);
         MqttPeer ha(broker.port(), kUser, kPassword);
         QVERIFY(ha.waitConnected() && ha.subscribe(kBase + "#"));
-        const quint16 port = MosquittoProcess::freePort();
-        BridgeProcess bridge(
-            sim.path(), broker, kPassword,
-            {"--pjlink", QStringLiteral("127.0.0.1:%1").arg(port), "--pjlink-password-file", "$PASSWORD_FILE"});
+        BridgeProcess bridge(sim.path(), broker, kPassword, true, {"--pjlink-password-file", "$PASSWORD_FILE"});
+        const quint16 port = bridge.pjlinkPort();
         QVERIFY2(ha.waitFor(kBase + "power_state", QStringLiteral("off")), qPrintable(bridge.log()));
         QCOMPARE(ha.payloads(kBase + "line"), QStringList{"online"});  // never "offline" first
         Connection room(QStringLiteral("127.0.0.2"), port);

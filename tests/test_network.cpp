@@ -120,6 +120,28 @@ private:
     quint16 port_ = 0;
 };
 
+// A port of [::1] that refuses connections: bound but not listening, and
+// held, so that no other program can listen on it meanwhile.
+class RefusingPort {
+public:
+    RefusingPort() {
+        socket_ = ::socket(AF_INET6, SOCK_STREAM, 0);
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_loopback;
+        socklen_t size = sizeof address;
+        if (::bind(socket_, reinterpret_cast<sockaddr *>(&address), size) == 0
+            && ::getsockname(socket_, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+            port_ = ntohs(address.sin6_port);
+    }
+    ~RefusingPort() { ::close(socket_); }
+    quint16 port() const { return port_; }
+
+private:
+    int socket_ = -1;
+    quint16 port_ = 0;
+};
+
 // A network serial server on loopback that plays a script, one step per
 // connection: each connection is treated as the step of its number says,
 // the last step for every one after it.
@@ -307,7 +329,9 @@ void TestNetwork::serverKilledAndRestarted() {
              QStringLiteral(" COM1 (%1) disconnected: the server closed the connection. Waiting for it to come back...")
                  .arg(server.url()));
     QVERIFY(!p.form->MSComm1.PortOpen());
-    QTest::qWait(2500);  // retries against nothing: still one report
+    // Retries against nothing: still one report. Two probes, so that the
+    // first one's refusal has been handled.
+    QTRY_VERIFY_WITH_TIMEOUT(p.form->MSComm1.reconnectWatch().attempts() >= 2, 15000);
     QCOMPARE(lost.size(), 1);
 
     QVERIFY(server.start());
@@ -386,8 +410,9 @@ void TestNetwork::failedConnectionKeepsWindowResponsive_data() {
 void TestNetwork::failedConnectionKeepsWindowResponsive() {
     QFETCH(bool, silent);
     SilentPort silentPort;
+    RefusingPort refusingPort;
     const QString host = silent ? QStringLiteral("127.0.0.1") : QStringLiteral("[::1]");
-    const quint16 port = silent ? silentPort.port() : Ser2NetProcess::freePort();
+    const quint16 port = silent ? silentPort.port() : refusingPort.port();
     QVERIFY(port != 0);
     NetPanel p(QStringLiteral("rfc2217://%1:%2").arg(host).arg(port), 1500);
     // Start-up returned with the attempt under way; the port counts as open.

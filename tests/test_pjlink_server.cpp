@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -30,7 +31,8 @@ constexpr int kWaitMs = 10000;
 // A controller's connection, read reply by reply.
 class Controller {
 public:
-    explicit Controller(quint16 port) {
+    // `projector`: the one whose answers askUntil() waits to see change.
+    explicit Controller(quint16 port, const Projector *projector = nullptr) : projector_(projector) {
         socket_.connectToHost(QHostAddress::LocalHost, port);
         greeting_ = line();
     }
@@ -57,17 +59,20 @@ public:
         socket_.write(request + '\r');
         return line();
     }
-    // Asks until the answer is `wanted`; every distinct answer on the way.
+    // Asks until the answer is `wanted`, again after each change of the
+    // projector's state; every distinct answer on the way.
     QByteArrayList askUntil(const QByteArray &request, const QByteArray &wanted) {
         QByteArrayList seen;
         QDeadlineTimer deadline(3 * kWaitMs);
         while (!deadline.hasExpired()) {
+            QSignalSpy changed(projector_, &Projector::stateChanged);
             const QByteArray answer = ask(request);
             if (seen.isEmpty() || seen.last() != answer)
                 seen += answer;
             if (answer == wanted || answer.isEmpty())
                 break;
-            QTest::qWait(50);
+            if (changed.isEmpty())
+                changed.wait(int(deadline.remainingTime()));
         }
         return seen;
     }
@@ -79,6 +84,7 @@ public:
     QTcpSocket &socket() { return socket_; }
 
 private:
+    const Projector *projector_;
     QTcpSocket socket_;
     QByteArray greeting_;
     QByteArray buffer_;
@@ -87,15 +93,19 @@ private:
 // The bridge's projector on a fresh simulator, and its PJLink face on an
 // ephemeral port of 127.0.0.1. A controller listens for notifications.
 struct Bridge {
+    // The simulator behind a link that goes with it: a stopped simulator's
+    // device number, taken again by another test's, is never reopened.
+    QTemporaryDir dir;
     SimProcess sim;
     std::unique_ptr<Projector> projector;
     std::unique_ptr<PjlinkServer> server;
     QUdpSocket controller;
 
-    explicit Bridge(const QByteArray &password = {}, const QStringList &simOptions = {}) : sim(simOptions) {
+    explicit Bridge(const QByteArray &password = {}, const QStringList &simOptions = {})
+        : sim(simOptions + QStringList{QStringLiteral("--link"), dir.filePath(QStringLiteral("projector"))}) {
         bridge::ProjectorConfig config;
         config.name = QStringLiteral("Hall A");
-        config.device = sim.path();
+        config.device = dir.filePath(QStringLiteral("projector"));
         config.statusPollMs = 200;
         config.slowPollMs = 1000;
         projector = std::make_unique<Projector>(config);
@@ -113,10 +123,7 @@ struct Bridge {
     }
     // The first status has been read.
     bool ready() {
-        QDeadlineTimer deadline(kWaitMs);
-        while (projector->state().power == bridge::Power::Unknown && !deadline.hasExpired())
-            QTest::qWait(20);
-        return projector->state().power != bridge::Power::Unknown;
+        return QTest::qWaitFor([this] { return projector->state().power != bridge::Power::Unknown; }, kWaitMs);
     }
     // The datagrams the controller has received so far.
     QByteArrayList notifications() {
@@ -139,7 +146,7 @@ private slots:
         Bridge bridge;
         QVERIFY(!bridge.sim.path().isEmpty());
         QVERIFY(bridge.ready());
-        Controller room(bridge.server->port());
+        Controller room(bridge.server->port(), bridge.projector.get());
         QCOMPARE(room.greeting(), QByteArray("PJLINK 0\r"));
 
         QCOMPARE(room.ask("%1POWR ?"), QByteArray("%1POWR=0\r"));

@@ -240,6 +240,7 @@ void TestReceive::aLineThatKeepsChangingEndsPaintedWithItsNewestText() {
     QTRY_COMPARE_WITH_TIMEOUT(rxd.painted, f->Label12->text(), 5000);
     QCOMPARE(rxd.painted, renderTrace(f->RxBuffer()));
 
+    // A quiet spell is a time without changes; the check below holds whether or not it was long enough.
     QTest::qWait(2 * window::MonitorLine::kMinRepaintIntervalMs);
     const int before = rxd.paints;
     receive(f, "\r");
@@ -261,7 +262,7 @@ void TestReceive::onlyAChangeWithinWhatFitsRepaintsTheLine() {
 
     const int paints = rxd.paints;
     f->Label12->setText(longTrace + QStringLiteral("1 "));
-    QTest::qWait(50);
+    QTest::qWait(50);  // a time, past any held-back repaint (16 ms): none may come, so there is no event
     QCOMPARE(rxd.paints, paints);
     QCOMPARE(f->Label12->text(), longTrace + QStringLiteral("1 "));  // the text is the newest all the same
 

@@ -157,7 +157,12 @@ void TestReconnect::operatorEndsTheWait() {
     QFETCH(QString, action);
     QFETCH(bool, openAfter);
     QFETCH(int, warnings);
-    FormOnPty f;
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("com1"));
+    FormOnPty f(false);
+    QVERIFY(QFile::link(f.com1.path(), link));
+    qputenv("MV70_COM1", link.toLocal8Bit());
+    f->Form_Load();
     f->show();
     QSignalSpy restored(&f->MSComm1, &window::MSComm::lineRestored);
     f.com1.hangUp();
@@ -175,7 +180,7 @@ void TestReconnect::operatorEndsTheWait() {
 
     // Even with COM1 back behind its name, nothing reopens it now.
     PtyPeer replacement;
-    qputenv("MV70_COM1", replacement.path().toLocal8Bit());
+    QVERIFY(QFile::remove(link) && QFile::link(replacement.path(), link));
     f->MSComm1.reconnectWatch().tick();
     QCOMPARE(f->MSComm1.PortOpen(), openAfter);
     QCOMPARE(restored.size(), 0);
@@ -192,7 +197,12 @@ void TestReconnect::lineStateOutlastsTheDisplayHold_data() {
 
 void TestReconnect::lineStateOutlastsTheDisplayHold() {
     QFETCH(bool, comesBack);
-    FormOnPty f;
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("com1"));
+    FormOnPty f(false);
+    QVERIFY(QFile::link(f.com1.path(), link));
+    qputenv("MV70_COM1", link.toLocal8Bit());
+    f->Form_Load();
     f->show();
     f->Timer4.setInterval(60000);  // the hold ends when the test ends it
     click(f, "Command44");
@@ -201,7 +211,7 @@ void TestReconnect::lineStateOutlastsTheDisplayHold() {
     QTRY_VERIFY_WITH_TIMEOUT(f->MSComm1.isWaitingForLine(), 5000);
     PtyPeer back;
     if (comesBack) {
-        qputenv("MV70_COM1", back.path().toLocal8Bit());
+        QVERIFY(QFile::remove(link) && QFile::link(back.path(), link));
         f->MSComm1.reconnectWatch().tick();
         QVERIFY(f->MSComm1.PortOpen());
     }

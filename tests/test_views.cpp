@@ -205,7 +205,7 @@ void TestViews::endClosesThePortAndStopsEverything() {
     for (const QTimer *timer : {&f->Timer1, &f->Timer2, &f->Timer3, &f->Timer4})
         QVERIFY(!timer->isActive());
     const QString rx = f->RxBuffer();
-    QTest::qWait(50);
+    QTest::qWait(50);  // a time: nothing may arrive on a closed port, so there is no event to wait for
     QCOMPARE(f->RxBuffer(), rx);
     QVERIFY(!f->isVisible());
 }

@@ -34,8 +34,12 @@ LineFailure diagnose(LineFailure failure) {
 }
 
 void diagnoseInBackground(const LineFailure &failure, QObject *context, std::function<void(const LineFailure &)> done) {
-    QtConcurrent::run(diagnose, failure).then(context, [done = std::move(done)](const LineFailure &diagnosed) {
-        done(diagnosed);
+    QtConcurrent::run(diagnose, failure).then(context, [context, done = std::move(done)](const LineFailure &diagnosed) {
+        // Qt runs a continuation at once, within then(), when the look-up
+        // has ended already; posted again, `done` always comes from the
+        // event loop, never from within this call (a probe, a serial event).
+        QMetaObject::invokeMethod(
+            context, [done, diagnosed] { done(diagnosed); }, Qt::QueuedConnection);
     });
 }
 

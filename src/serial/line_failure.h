@@ -70,7 +70,8 @@ struct LineFailure {
 LineFailure diagnose(LineFailure failure);
 
 // diagnose() on a worker thread; `done` runs on the thread of `context`
-// with the result, unless `context` has gone by then.
+// with the result, from its event loop (never within this call), unless
+// `context` has gone by then.
 void diagnoseInBackground(const LineFailure &failure, QObject *context, std::function<void(const LineFailure &)> done);
 
 // The failure in one line with its facts, for a log: "/dev/ttyUSB0: in use

@@ -5,7 +5,6 @@
 // process of its own (support/mqtt_peer.py), told what to subscribe and
 // publish, and every message it receives kept in order.
 
-#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -69,13 +68,7 @@ public:
 
     // Runs the event loop until `condition` holds or `timeoutMs` have passed.
     static bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!condition()) {
-            if (deadline.hasExpired())
-                return false;
-            QTest::qWait(10);
-        }
-        return true;
+        return QTest::qWaitFor(condition, timeoutMs);
     }
 
 private:

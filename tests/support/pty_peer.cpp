@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,7 +16,10 @@ PtyPeer::PtyPeer() {
     path_ = QString::fromStdString(pty_.path());
 }
 
-PtyPeer::~PtyPeer() = default;
+PtyPeer::~PtyPeer() {
+    if (held_ >= 0)
+        ::close(held_);
+}
 
 QByteArray PtyPeer::read(qsizetype count, int timeoutMs) {
     QByteArray bytes;
@@ -65,7 +69,15 @@ void PtyPeer::write(const QByteArray &bytes) {
     }
 }
 
-void PtyPeer::hangUp() { pty_.close(); }
+void PtyPeer::hangUp() {
+    // Closing both ends frees the number, and the next pseudo-terminal
+    // opened on this machine (by a test running alongside) may get it: the
+    // name would be back at once, another's device behind it. A slave
+    // still open holds the number; its node goes with the master all the same.
+    if (held_ < 0 && pty_.slave() >= 0)
+        held_ = ::fcntl(pty_.slave(), F_DUPFD_CLOEXEC, 0);
+    pty_.close();
+}
 
 int PtyPeer::baudRate() const {
     termios attributes{};

@@ -29,10 +29,12 @@ public:
     void write(const QByteArray &bytes);
     // The line speed the program set, in bit/s (0 if unknown).
     int baudRate() const;
-    // Closes the far end: the program's side hangs up.
+    // Closes the far end: the program's side hangs up, and the device's
+    // name is gone for as long as this peer lives.
     void hangUp();
 
 private:
     mv70::pty::RawPty pty_;
     QString path_;
+    int held_ = -1;  // the hung-up slave, which keeps its number from the next pseudo-terminal
 };
