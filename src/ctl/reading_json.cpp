@@ -61,11 +61,6 @@ void insertKnown(QJsonObject &object, const QString &key, const std::optional<bo
         object.insert(key, *value);
 }
 
-template <class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
-
 }  // namespace
 
 QJsonObject readingJson(const ReadingValue &value) {

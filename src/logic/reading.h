@@ -84,4 +84,12 @@ using ReadingValue = std::variant<std::monostate, OperatingStatus, Source, Rever
 // How a power state is put in a sentence: "the projector is %1".
 QString powerWords(Power power);
 
+// Visits a ReadingValue with one lambda per alternative.
+template <class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
 }  // namespace mv70

@@ -135,11 +135,6 @@ QString temperaturesLine(QStringView trace) {
     return text;
 }
 
-template <class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
-
 // The STATUS line of a reading: the tabled ones and the pressure from their
 // value alone; lamp time, temperatures and information show the trace.
 QString render(const ReadingValue &value, QStringView trace) {

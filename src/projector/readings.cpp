@@ -2,14 +2,6 @@
 #include "projector/readings.h"
 
 namespace mv70::bridge {
-namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-    using Ts::operator()...;
-};
-
-}  // namespace
 
 bool isQuery(QStringView code) { return queryWithCode(code).has_value(); }
 
