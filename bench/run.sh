@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmark (Release), runs every measurement and writes
-# bench/RESULTS.md. Takes about four minutes. Options:
-#   --quick   shorter windows and fewer samples, for trying the script out
+# bench/RESULTS.md. Takes about fifteen minutes. Options:
+#   --quick          shorter windows and fewer samples, for trying the script out
+#   --against DIR    also a before/after section: the panel's press-to-wire,
+#                    reply-to-screen and stream cost, taken in turns from this
+#                    build and from DIR, the bench/ folder of an earlier build
+#                    (e.g. a Release build of a git worktree at that commit)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -10,7 +14,16 @@ mv70_need_packages "${MV70_BUILD_PACKAGES[@]}" "${MV70_TEST_PACKAGES[@]}" xvfb v
 
 seconds=30 repeat_seconds=10 press_samples=100 reply_samples=30 startup_runs=20 ctl_runs=30 bridge_args=
 mqtt_options=(--cycles 10 --projectors 50 --idle-seconds 120)
-if [ "${1:-}" = "--quick" ]; then
+quick='' against=''
+while [ $# -gt 0 ]; do
+    case $1 in
+    --quick) quick=1 ;;
+    --against) against=$(cd "$2" && pwd); shift ;;
+    *) echo "usage: bench/run.sh [--quick] [--against BENCH_DIR]" >&2; exit 2 ;;
+    esac
+    shift
+done
+if [ -n "$quick" ]; then
     seconds=3 repeat_seconds=2 press_samples=10 reply_samples=5 startup_runs=4 ctl_runs=6 bridge_args=--quick
     mqtt_options=(--cycles 2 --projectors 5 --idle-seconds 10)
 fi
@@ -142,6 +155,39 @@ awk -F, '
         print ""
     }' "$work/wall.csv" "$work/instr.csv" >>"$work/body.md" 2>>"$work/goals"
 
+# Before and after: the same three figures from both builds, in turns, so
+# that a change in the machine's load falls on both alike.
+if [ -n "$against" ]; then
+    echo "Running the before/after comparison against $against ..." >&2
+    before_commit=$(git -C "$against" rev-parse --short HEAD 2>/dev/null || echo unknown)
+    compare_before=$(cut -d' ' -f1-3 /proc/loadavg)
+    figure() {  # figure BENCH_DIR SCENARIO ARGS...: the measured column of its goal line
+        "$1/mv70-bench" "${@:2}" 2>/dev/null | sed -n 's/^GOAL|[^|]*|[^|]*|\([^|]*\)|.*/\1/p'
+    }
+    {
+        echo "## Before and after"
+        echo
+        echo "The panel's figures from this build and from commit $before_commit, each program run in"
+        echo "turn, twice, on the same display and load (load average $compare_before before these runs)."
+        echo
+        echo "| Figure | Round | Before ($before_commit) | After (this build) |"
+        echo "|---|---|---|---|"
+        for round in 1 2; do
+            for scenario in "press --samples $press_samples" "reply --samples $reply_samples" \
+                "cost-stream --seconds $seconds"; do
+                # shellcheck disable=SC2086
+                old=$(figure "$against" $scenario)
+                # shellcheck disable=SC2086
+                new=$(figure "$bin" $scenario)
+                echo "| ${scenario%% *} | $round | $old | $new |"
+            done
+        done
+        echo
+    } >"$work/compare.md"
+    echo "| before/after | $compare_before | $(cut -d' ' -f1-3 /proc/loadavg) |" >>"$loads"
+    cat "$work/compare.md" >>"$work/body.md"
+fi
+
 # The machine.
 describe() {
     local cpu mem virt qt gxx
@@ -163,7 +209,7 @@ describe() {
     echo "Written by \`bench/run.sh\`; what each figure is, and how it was taken, is said in its section."
     echo "Times are from CLOCK_MONOTONIC. The window runs on the xcb platform against Xvfb; the peer is a"
     echo "real pseudo-terminal whose far end runs on a thread of its own (see bench/README.md)."
-    [ "${1:-}" = "--quick" ] && echo && echo "**Quick run: short windows and few samples; not the figures to quote.**"
+    [ -n "$quick" ] && echo && echo "**Quick run: short windows and few samples; not the figures to quote.**"
     echo
     echo "## Machine"
     echo
