@@ -115,10 +115,14 @@ def main(work):
     speech = Speech(os.path.join(work, "orca.debug"))
     # A user namespace too where a PID namespace needs one (not root).
     namespace = ["unshare"] + ([] if os.geteuid() == 0 else ["--map-current-user"])
-    start(namespace + ["--pid", "--fork", "--mount-proc", "--kill-child=SIGTERM", sys.executable, "-c",
-                       ORCA_LINE_BUFFERED, speech.path], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    orca_errors = os.path.join(work, "orca.err")
+    with open(orca_errors, "w") as errors:
+        start(namespace + ["--pid", "--fork", "--mount-proc", "--kill-child=SIGTERM", sys.executable, "-c",
+                           ORCA_LINE_BUFFERED, speech.path], env=env, stdout=subprocess.DEVNULL, stderr=errors)
     if not wait_for(lambda: speech.log_holds("ORCA: Starting registry")):
-        sys.exit("Orca did not start (Debian package orca)")
+        with open(orca_errors, encoding="utf-8", errors="replace") as errors:
+            said = errors.read()[-2000:].strip()
+        sys.exit("Orca did not start (Debian package orca)" + (": " + said if said else ""))
 
     panel = start([PANEL], env=session.panel_env(MV70_COM1=com1))
 
